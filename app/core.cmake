@@ -1,0 +1,1 @@
+# The portable identification flow (no Windows headers): built by every toolchain.
