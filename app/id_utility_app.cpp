@@ -1,0 +1,136 @@
+#include "app/id_utility_app.h"
+
+#include "app/dialogs.h"
+#include "app/identification_flow.h"
+#include "app/ui/resources.h"
+#include "hw/device_channel.h"
+#include "hw/driver_service.h"
+
+IdUtilityApp::IdUtilityApp() = default;
+
+IdUtilityApp::~IdUtilityApp() = default;
+
+int IdUtilityApp::RunIdentificationFlow() {
+  return ::RunIdentificationFlow(*this);
+}
+
+void IdUtilityApp::EnableControlHosting() {
+  ui::EnableControlHosting();
+}
+
+void IdUtilityApp::Enable3dControls() {
+  ui::Enable3dControls();
+}
+
+bool IdUtilityApp::QuerySystemLanguage(char (&text)[5]) {
+  return GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_ILANGUAGE, text, sizeof text) != 0;
+}
+
+bool IdUtilityApp::ReadRegistryString(const char* subkey, const char* value_name, char* buffer,
+                                      std::uint32_t size) {
+  // The create-or-open call: where the user may create keys, a missing subkey is left behind
+  // empty. Only the right to query values is asked for.
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD length = size;
+  const LONG status =
+      RegQueryValueExA(key, value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+PlatformHandle IdUtilityApp::LoadResourceLibrary(const char* path) {
+  return LoadLibraryA(path);
+}
+
+void IdUtilityApp::SetResourceSource(PlatformHandle library) {
+  ui::SetResourceSource(static_cast<HMODULE>(library));
+}
+
+std::string IdUtilityApp::LoadResourceString(unsigned id) {
+  return ui::LoadResourceString(id);
+}
+
+bool IdUtilityApp::TopLevelWindowExists(const std::string& title) {
+  return FindWindowA(nullptr, title.c_str()) != nullptr;
+}
+
+PlatformHandle IdUtilityApp::OpenLicenseFile(const char* path) {
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file != INVALID_HANDLE_VALUE ? file : nullptr;
+}
+
+void IdUtilityApp::CloseLicenseFile(PlatformHandle file) {
+  if (file != nullptr)
+    CloseHandle(file);
+}
+
+int IdUtilityApp::RunAgreementDialog(PlatformHandle license_file) {
+  AgreementDialog dialog(nullptr);
+  dialog.set_license_file(license_file);
+  return static_cast<int>(dialog.DoModal());
+}
+
+std::uint32_t IdUtilityApp::QueryPlatformId() {
+  // The original record, without the service-pack fields: 148 bytes, which every family knows.
+  static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+  return version.dwPlatformId;
+}
+
+int IdUtilityApp::CheckAdministratorMembership() {
+  return ::CheckAdministratorMembership();
+}
+
+int IdUtilityApp::OpenDriverChannel() {
+  return ::OpenDriverChannel(DeviceChannel);
+}
+
+int IdUtilityApp::OpenVxdChannel() {
+  return ::OpenVxdChannel(DeviceChannel);
+}
+
+int IdUtilityApp::ProbeDriverChannel(std::uint16_t* probe_word) {
+  return ::ProbeDriverChannel(DeviceChannel, probe_word);
+}
+
+int IdUtilityApp::ProbeVxdChannel(std::uint16_t* probe_word) {
+  return ::ProbeVxdChannel(DeviceChannel, probe_word);
+}
+
+std::uint16_t IdUtilityApp::ReadBoardIdentityNt(BoardIdentity& identity) {
+  return ::ReadBoardIdentityNt(DeviceChannel, identity);
+}
+
+std::uint16_t IdUtilityApp::ReadBoardIdentityVxd(BoardIdentity& identity) {
+  return ::ReadBoardIdentityVxd(DeviceChannel, identity);
+}
+
+void IdUtilityApp::RemoveDriverService() {
+  ::RemoveDriverService(DeviceChannel);
+}
+
+void IdUtilityApp::CloseDeviceChannel() {
+  CloseHandle(DeviceChannel);
+}
+
+void IdUtilityApp::RunResultDialog(const std::string& manufacturer, const std::string& product,
+                                   const std::string& verdict) {
+  ResultDialog dialog(nullptr);
+  set_main_window(&dialog);
+  dialog.manufacturer_text = manufacturer;
+  dialog.product_text = product;
+  dialog.verdict_text = verdict;
+  dialog.DoModal();
+  set_main_window(nullptr);
+}
+
+void IdUtilityApp::ShowMessage(unsigned string_id) {
+  ui::MessageBoxFromString(nullptr, string_id, MB_OK | MB_ICONEXCLAMATION);
+}

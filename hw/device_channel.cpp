@@ -1,0 +1,45 @@
+#include "hw/device_channel.h"
+
+#include "hw/device_io.h"
+#include "hw/device_protocol.h"
+#include "hw/win32_dmi_platform.h"
+
+int OpenVxdChannel(HANDLE& channel) {
+  // Access 0 and creation disposition 0 are what a dynamic VxD open takes.
+  channel = OpenDeviceFile(kVxdDevicePath, 0, 0, 0, FILE_FLAG_DELETE_ON_CLOSE);
+  return channel != INVALID_HANDLE_VALUE ? 1 : 0;
+}
+
+namespace {
+int Probe(HANDLE channel, DWORD code, std::uint16_t* probe_word) {
+  return SendDeviceRequest(channel, code, probe_word, kProbeWordSize, probe_word, kProbeWordSize)
+             ? 1
+             : 0;
+}
+
+std::uint16_t ReadIdentity(HANDLE channel, const DmiTableRequests& requests,
+                           BoardIdentity& identity) {
+  ChannelDevice device(channel);
+  ProcessAddressSpace addresses;
+  GlobalMemory memory;
+  DebuggerOutput debug;
+  const DmiPlatform platform{device, addresses, memory, debug};
+  return ReadBoardIdentity(platform, requests, identity);
+}
+}  // namespace
+
+int ProbeDriverChannel(HANDLE channel, std::uint16_t* probe_word) {
+  return Probe(channel, kNtProbeRequest, probe_word);
+}
+
+int ProbeVxdChannel(HANDLE channel, std::uint16_t* probe_word) {
+  return Probe(channel, kVxdProbeRequest, probe_word);
+}
+
+std::uint16_t ReadBoardIdentityNt(HANDLE channel, BoardIdentity& identity) {
+  return ReadIdentity(channel, kNtTableRequests, identity);
+}
+
+std::uint16_t ReadBoardIdentityVxd(HANDLE channel, BoardIdentity& identity) {
+  return ReadIdentity(channel, kVxdTableRequests, identity);
+}
