@@ -28,7 +28,8 @@ Adding a test file for another program
    one program: ``s.set_windows_version("zynid.exe", "win98")``. A locale: pass
    ``env=locale_env("de_DE")`` to ``start`` (or set ``session_env`` on the class). Something
    winprobe does not offer, such as another process's system menu: ``s.probe("hook", dll, proc,
-   hwnd, msgname)`` runs a WH_GETMESSAGE hook of your own inside the target (see winprobe.cpp).
+   hwnd, msgname)`` runs a WH_GETMESSAGE hook of your own inside the target (see winprobe.cpp;
+   ``hooktest/`` is a working example, linked with ``-Wl,--kill-at`` for an undecorated name).
 4. On failure the test's screenshot and Wine logs land in ``<build>/tests/e2e/wine/artifacts/``.
 
 Rules that keep the suite reliable: every wait has a timeout; clicks and keys are posted, never

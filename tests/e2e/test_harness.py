@@ -78,6 +78,16 @@ class Probe(E2ETestCase):
         setup.wait_gone(5)
         self.assertTrue(win.enabled)
 
+    def test_hook_reads_inside_the_target(self):
+        s = self.session
+        s.start("notepad")
+        win = s.wait_window(cls="notepad")
+        reply = s.probe("hook", exe("probe_hook"), "ProbeHookProc", win.hwnd,
+                        "winprobe.selftest", "--arg", "42")[-1]["reply"]
+        count, arg = reply.split()
+        self.assertGreater(int(count.split("=")[1]), 0)
+        self.assertEqual(arg, "arg=42")
+
 
 if __name__ == "__main__":
     unittest.main()
