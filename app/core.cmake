@@ -1,1 +1,10 @@
-# The portable identification flow (no Windows headers): built by every toolchain.
+# The portable identification flow (no Windows headers): built by every toolchain. The Windows
+# program implements its ports; the unit tests drive it with fakes.
+add_library(zynflow STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/identification_flow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/language_library.cpp)
+target_include_directories(zynflow PUBLIC ${CMAKE_SOURCE_DIR})
+# The flow clears the board identity with the reader's shared empty text.
+if(TARGET dmi)
+  target_link_libraries(zynflow PUBLIC dmi)
+endif()

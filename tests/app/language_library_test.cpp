@@ -1,0 +1,125 @@
+#include "app/language_library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/app/fake_flow_ports.h"
+
+namespace {
+
+class LanguageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetLanguageState(); }
+  void TearDown() override { ResetLanguageState(); }
+  FakeFlowPorts ports;
+};
+
+// The language table, driven from the locale text as the platform gives it.
+struct LanguageCase {
+  const char* locale;
+  const char* subdirectory;
+};
+
+class LanguageTableTest : public LanguageTest,
+                          public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(LanguageTableTest, ChoosesSubdirectoryAndLibrary) {
+  ports.locale_text = GetParam().locale;
+  EXPECT_NE(LoadLanguageLibrary(ports), nullptr);
+  EXPECT_STREQ(LanguageSubdirectory, GetParam().subdirectory);
+  EXPECT_EQ(ports.calls.back(),
+            std::string("LoadResourceLibrary C:\\ZYN") + GetParam().subdirectory + "\\ZYNRes.lrc");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LanguageTableTest,
+    ::testing::Values(
+        LanguageCase{"0409", "\\Eng"}, LanguageCase{"0419", "\\Eng"}, LanguageCase{"0809", "\\Eng"},
+        LanguageCase{"0407", "\\Deu"}, LanguageCase{"0807", "\\Deu"}, LanguageCase{"040A", "\\Esn"},
+        LanguageCase{"0c0a", "\\Esn"}, LanguageCase{"040C", "\\Fra"}, LanguageCase{"0410", "\\Ita"},
+        LanguageCase{"0411", "\\Jpn"}, LanguageCase{"0412", "\\Kor"},
+        // Chinese: only the whole identifier 0x0804 is simplified.
+        LanguageCase{"0804", "\\Chs"}, LanguageCase{"0404", "\\Cht"}, LanguageCase{"0C04", "\\Cht"},
+        LanguageCase{"1004", "\\Cht"}, LanguageCase{"1404", "\\Cht"}));
+
+// The locale text parses like strtoul with base 16.
+struct ParseCase {
+  const char* text;  // up to 5 characters; a 5-character text has no terminator
+  std::uint32_t value;
+};
+
+class LanguageParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(LanguageParseTest, ParsesHexadecimal) {
+  char text[5] = {};
+  std::memcpy(text, GetParam().text, std::min<std::size_t>(std::strlen(GetParam().text), 5));
+  EXPECT_EQ(ParseLanguageValue(text), GetParam().value) << '"' << GetParam().text << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LanguageParseTest,
+    ::testing::Values(ParseCase{"0409", 0x0409}, ParseCase{"0c0A", 0x0C0A},
+                      ParseCase{" 0407", 0x0407}, ParseCase{"\t\n411", 0x0411},
+                      ParseCase{"+0412", 0x0412},
+                      // A minus sign negates in 32 bits: -0xF9 has the low byte 0x07.
+                      ParseCase{"-0F9", 0xFFFFFF07u}, ParseCase{"-1", 0xFFFFFFFFu},
+                      ParseCase{"407Z", 0x0407}, ParseCase{"04g7", 0x04}, ParseCase{"0x11", 0x11},
+                      ParseCase{"", 0}, ParseCase{"zzzz", 0}, ParseCase{"- 12", 0},
+                      // All five characters used and no terminator: the parse stops at five.
+                      ParseCase{"    7", 0x7}, ParseCase{"04111", 0x4111}));
+
+TEST_F(LanguageTest, SignedAndPaddedLocaleTextsChooseTheirRow) {
+  for (const auto& [text, subdirectory] :
+       {std::pair{" 0407", "\\Deu"}, {"-0F9", "\\Deu"}, {"+0804", "\\Chs"}, {"-0804", "\\Eng"}}) {
+    FakeFlowPorts run;
+    run.locale_text = text;
+    ResetLanguageState();
+    LoadLanguageLibrary(run);
+    EXPECT_STREQ(LanguageSubdirectory, subdirectory) << text;
+  }
+}
+
+TEST_F(LanguageTest, FailedLocaleQueryMeansEnglish) {
+  ports.locale_text.reset();  // the fake leaves "0411" in the buffer: it must not be used
+  EXPECT_NE(LoadLanguageLibrary(ports), nullptr);
+  EXPECT_STREQ(LanguageSubdirectory, "\\Eng");
+}
+
+TEST_F(LanguageTest, LocaleIsReadBeforeTheRegistry) {
+  LoadLanguageLibrary(ports);
+  ASSERT_EQ(ports.calls.size(), 3u);
+  EXPECT_EQ(ports.calls[0], "QuerySystemLanguage");
+  EXPECT_EQ(ports.calls[1], "ReadRegistryString Software\\Orvex\\ZYN ID Utility TargetDir 260");
+}
+
+TEST_F(LanguageTest, MissingInstallDirectoryLeavesSubdirectoryEmpty) {
+  ports.target_dir.reset();
+  EXPECT_EQ(LoadLanguageLibrary(ports), nullptr);
+  EXPECT_STREQ(LanguageSubdirectory, "");
+  EXPECT_EQ(ports.calls.back(), "ReadRegistryString Software\\Orvex\\ZYN ID Utility TargetDir 260");
+}
+
+TEST_F(LanguageTest, UnloadableLibraryStillChoosesSubdirectory) {
+  ports.locale_text = "040C";
+  ports.library_loads = false;
+  EXPECT_EQ(LoadLanguageLibrary(ports), nullptr);
+  EXPECT_STREQ(LanguageSubdirectory, "\\Fra");
+}
+
+// "\Eng\ZYNRes.lrc" is 15 bytes: a 244-character TargetDir fills the 260-byte buffer exactly.
+TEST_F(LanguageTest, LibraryPathBound) {
+  ports.target_dir = std::string(244, 'd');
+  EXPECT_NE(LoadLanguageLibrary(ports), nullptr);
+  EXPECT_EQ(ports.calls.back(),
+            "LoadResourceLibrary " + std::string(244, 'd') + "\\Eng\\ZYNRes.lrc");
+
+  FakeFlowPorts longer;
+  longer.target_dir = std::string(245, 'd');
+  ResetLanguageState();
+  EXPECT_EQ(LoadLanguageLibrary(longer), nullptr);
+  EXPECT_EQ(longer.calls.size(), 2u);  // nothing loaded
+}
+
+}  // namespace
