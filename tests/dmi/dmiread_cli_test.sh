@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# dmiread as a whole process: output forms, exit statuses and the messages for bad input.
+# Usage: dmiread_cli_test.sh DMIREAD TABLES_DIR
+set -u
+dmiread=$1
+tables=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+# expect NAME STATUS PATTERN -- ARGS...: exit status and a pattern that stdout+stderr must match.
+expect() {
+  local name=$1 want=$2 pattern=$3
+  shift 4
+  local out rc
+  out=$("$dmiread" "$@" 2>&1)
+  rc=$?
+  if [ "$rc" -ne "$want" ] || ! grep -qE -- "$pattern" <<<"$out"; then
+    echo "FAIL $name: exit $rc (want $want), output:"
+    echo "$out" | sed 's/^/    /'
+    failures=$((failures + 1))
+  else
+    echo "ok   $name"
+  fi
+}
+
+: >"$work/empty.bin"
+printf '_SM_\x1f' >"$work/short-ep.bin"
+# A 32-bit entry point whose table (1000 bytes at 0x20) runs past the end of the file.
+{ printf '_SM_\x1f\x02\x07\x00'; head -c 14 /dev/zero; printf '\xe8\x03\x20\x00\x00\x00\x05\x00\x27'; head -c 40 /dev/zero; } >"$work/outside.bin"
+head -c 70000 /dev/zero | tr '\0' 'x' >"$work/big.bin"
+# A table whose first structure is the end-of-table structure: no rule, one fault line.
+printf '\x7f\x04\x00\x00\x00\x00' >"$work/eot.bin"
+
+w510=$tables/lenovo-thinkpad-w510.bin
+expect text_output 0 '^manufacturer: LENOVO$' -- "$w510"
+expect text_product 0 '^product: 431924G$' -- "$w510"
+expect text_status 0 '^status: 0$' -- "$w510"
+expect json_found 0 '^\{"status":0,"manufacturer":"LENOVO","product":"431924G","debug":\[\]\}$' -- --json "$w510"
+expect json_page_offset 0 '"product":"431924G"' -- --json --page-offset 4095 "$w510"
+expect json_bugcheck 0 '^\{"status":0,"manufacturer":"","product":"","debug":\["BUGCHECK DMI- GetDMIStructure\\n"\]\}$' -- --json "$tables/asrock-x399-taichi.table"
+expect text_bugcheck 0 '^debug: BUGCHECK DMI- GetDMIStructure$' -- "$work/eot.bin"
+expect count_zero_ends_walk_at_first 0 '"debug":\[\]' -- --json --count 0 "$w510"
+expect kernel_table 0 '"product":"431924G"' -- --json "$tables/sysfs/DMI"
+expect empty_table 0 '^\{"status":3,' -- --json "$work/empty.bin"
+expect no_such_file 2 'no such file' -- "$work/missing.bin"
+expect not_a_table 2 'not a table' -- "$work/short-ep.bin"
+expect entry_point_outside 2 'outside the file' -- "$work/outside.bin"
+expect table_too_big 2 'over 65535 bytes' -- "$work/big.bin"
+expect no_file_given 2 '^usage: dmiread' --
+expect page_offset_too_big 2 'page-offset' -- --page-offset 4096 "$w510"
+expect count_not_a_number 2 'count' -- --count x "$w510"
+expect unknown_option 2 'unknown option --frobnicate' -- --frobnicate "$w510"
+expect two_files 2 'one FILE' -- "$w510" "$w510"
+
+# Latin-1 bytes map one-to-one onto U+0080..U+00FF in JSON.
+printf '\x02\x08\x00\x00\x01\x02\x00\x00M\xfcller\x00\x22Q\\\x00\x00' >"$work/latin1.bin"
+expect json_latin1 0 '"manufacturer":"Müller","product":"\\"Q\\\\"' -- --json --count 5 "$work/latin1.bin"
+
+[ "$failures" -eq 0 ] || { echo "$failures failed"; exit 1; }
