@@ -178,21 +178,6 @@ INSTANTIATE_TEST_SUITE_P(Statuses, FlowStatusTest,
                                            StatusCase{3, 0, true}, StatusCase{0, 1, false},
                                            StatusCase{1, 2, false}, StatusCase{1, 0xFFFF, false}));
 
-TEST_F(FlowTest, NinexBranchForEveryPlatformButNt) {
-  for (std::uint32_t platform_id : {0u, 1u}) {
-    FakeFlowPorts run;
-    run.platform_id = platform_id;
-    ResetLanguageState();
-    EXPECT_EQ(RunIdentificationFlow(run), 0);
-    EXPECT_EQ(run.calls,
-              Join(Accepted(), Join(kVxdOpenProbe, {"ReadBoardIdentityVxd", "LoadResourceString 3",
-                                                    "RunResultDialog Orvex Boards | P5Z-Board | "
-                                                    "both bytes set",
-                                                    "CloseDeviceChannel"})))
-        << "platform " << platform_id;
-  }
-}
-
 // Verdict: string 3 only when both bytes of the probe word are non-zero.
 class FlowVerdictTest : public FlowTest,
                         public ::testing::WithParamInterface<std::pair<std::uint16_t, unsigned>> {};

@@ -70,28 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // All five characters used and no terminator: the parse stops at five.
                       ParseCase{"    7", 0x7}, ParseCase{"04111", 0x4111}));
 
-TEST_F(LanguageTest, SignedAndPaddedLocaleTextsChooseTheirRow) {
-  for (const auto& [text, subdirectory] :
-       {std::pair{" 0407", "\\Deu"}, {"-0F9", "\\Deu"}, {"+0804", "\\Chs"}, {"-0804", "\\Eng"}}) {
-    FakeFlowPorts run;
-    run.locale_text = text;
-    ResetLanguageState();
-    LoadLanguageLibrary(run);
-    EXPECT_STREQ(LanguageSubdirectory, subdirectory) << text;
-  }
-}
-
 TEST_F(LanguageTest, FailedLocaleQueryMeansEnglish) {
   ports.locale_text.reset();  // the fake leaves "0411" in the buffer: it must not be used
   EXPECT_NE(LoadLanguageLibrary(ports), nullptr);
   EXPECT_STREQ(LanguageSubdirectory, "\\Eng");
-}
-
-TEST_F(LanguageTest, LocaleIsReadBeforeTheRegistry) {
-  LoadLanguageLibrary(ports);
-  ASSERT_EQ(ports.calls.size(), 3u);
-  EXPECT_EQ(ports.calls[0], "QuerySystemLanguage");
-  EXPECT_EQ(ports.calls[1], "ReadRegistryString Software\\Orvex\\ZYN ID Utility TargetDir 260");
 }
 
 TEST_F(LanguageTest, MissingInstallDirectoryLeavesSubdirectoryEmpty) {
@@ -106,20 +88,6 @@ TEST_F(LanguageTest, UnloadableLibraryStillChoosesSubdirectory) {
   ports.library_loads = false;
   EXPECT_EQ(LoadLanguageLibrary(ports), nullptr);
   EXPECT_STREQ(LanguageSubdirectory, "\\Fra");
-}
-
-// "\Eng\ZYNRes.lrc" is 15 bytes: a 244-character TargetDir fills the 260-byte buffer exactly.
-TEST_F(LanguageTest, LibraryPathBound) {
-  ports.target_dir = std::string(244, 'd');
-  EXPECT_NE(LoadLanguageLibrary(ports), nullptr);
-  EXPECT_EQ(ports.calls.back(),
-            "LoadResourceLibrary " + std::string(244, 'd') + "\\Eng\\ZYNRes.lrc");
-
-  FakeFlowPorts longer;
-  longer.target_dir = std::string(245, 'd');
-  ResetLanguageState();
-  EXPECT_EQ(LoadLanguageLibrary(longer), nullptr);
-  EXPECT_EQ(longer.calls.size(), 2u);  // nothing loaded
 }
 
 }  // namespace
