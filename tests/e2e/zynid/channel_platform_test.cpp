@@ -1,0 +1,87 @@
+// Checks of the Windows side of the table reader's seams that only real memory can show: which
+// extents the address space hands out, and the zero-filled global blocks. Run under Wine by
+// test_zynid_channel.py; prints one line per failed check and "checks: N failed" at the end.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "hw/win32_dmi_platform.h"
+
+namespace {
+int g_failed = 0;
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::printf("FAILED: %s\n", what);
+    ++g_failed;
+  }
+}
+
+std::uint32_t Address(const void* pointer) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+void AddressSpaceExtents() {
+  constexpr DWORD kPage = 4096;
+  // Five pages: read-write, read-only, reserved only, no access, guard.
+  auto* base =
+      static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 5 * kPage, MEM_RESERVE, PAGE_NOACCESS));
+  VirtualAlloc(base, 2 * kPage, MEM_COMMIT, PAGE_READWRITE);
+  DWORD old;
+  VirtualProtect(base + kPage, kPage, PAGE_READONLY, &old);
+  VirtualAlloc(base + 3 * kPage, kPage, MEM_COMMIT, PAGE_NOACCESS);
+  VirtualAlloc(base + 4 * kPage, kPage, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD);
+
+  ProcessAddressSpace space;
+  const std::uint32_t a = Address(base);
+  struct Case {
+    std::uint32_t address, length;
+    bool readable;
+    const char* what;
+  } cases[] = {
+      {a, 16, true, "extent inside one committed page"},
+      {a + kPage - 8, 16, true, "extent across a read-write and a read-only page"},
+      {a, 2 * kPage, true, "two whole committed pages"},
+      {a + 2 * kPage - 8, 16, false, "extent running into a reserved page"},
+      {a + 2 * kPage, 1, false, "reserved page"},
+      {a + 3 * kPage, 1, false, "committed page without access"},
+      {a + 4 * kPage, 1, false, "guard page"},
+      {0, 1, false, "address zero"},
+      {0xFFFFF000u, 0x2000, false, "extent wrapping past the top of the address space"},
+      {0xFFFFFFFFu, 0xFFFFFFFFu, false, "largest address and length"},
+  };
+  for (const Case& c : cases) {
+    const std::uint8_t* got = space.Read(c.address, c.length);
+    Check(c.readable ? got == reinterpret_cast<const std::uint8_t*>(c.address) : got == nullptr,
+          c.what);
+  }
+  VirtualFree(base, 0, MEM_RELEASE);
+  Check(space.Read(a, 1) == nullptr, "released memory");
+}
+
+void GlobalBlocks() {
+  GlobalMemory memory;
+  std::uint8_t* block = memory.AllocateZeroed(8196);
+  Check(block != nullptr, "8196-byte block allocated");
+  if (block == nullptr)
+    return;
+  bool zero = true;
+  for (int i = 0; i < 8196; ++i)
+    zero = zero && block[i] == 0;
+  Check(zero, "block is zero-filled");
+  block[8195] = 0xAA;  // the whole size is writable
+  HGLOBAL handle = GlobalHandle(block);
+  Check(handle != nullptr && (GlobalFlags(handle) & GMEM_LOCKCOUNT) == 1, "block is locked once");
+  memory.Free(block);
+  Check(GlobalFlags(handle) == GMEM_INVALID_HANDLE, "block freed");
+  memory.Free(nullptr);  // harmless
+}
+}  // namespace
+
+int main() {
+  AddressSpaceExtents();
+  GlobalBlocks();
+  std::printf("checks: %d failed\n", g_failed);
+  return g_failed == 0 ? 0 : 1;
+}
