@@ -8,6 +8,6 @@ bash scripts/bootstrap.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target dmiread >/dev/null
 
-table=${1:-tests/data/tables/sample.bin}
+table=${1:-tests/data/tables/lenovo-thinkpad-w510.bin}
 echo "dmiread $table"
 build/native/bin/dmiread "$table"
