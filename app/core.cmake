@@ -5,6 +5,4 @@ add_library(zynflow STATIC
   ${CMAKE_CURRENT_LIST_DIR}/language_library.cpp)
 target_include_directories(zynflow PUBLIC ${CMAKE_SOURCE_DIR})
 # The flow clears the board identity with the reader's shared empty text.
-if(TARGET dmi)
-  target_link_libraries(zynflow PUBLIC dmi)
-endif()
+target_link_libraries(zynflow PUBLIC dmi)
