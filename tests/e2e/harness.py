@@ -244,7 +244,7 @@ class Window:
         return self.session.probe(args[0], self.hwnd, *args[1:], timeout=timeout)[-1]
 
     def info(self):
-        """class, title, style, exstyle, visible, enabled, rect, pid, tid."""
+        """class, title, style, exstyle, visible, enabled, rect, owner, pid, tid."""
         return self._probe("info")
 
     @property

@@ -12,7 +12,7 @@
 //   list                                   every top-level window, one line each
 //   find [--title T] [--class C] [--visible] [--timeout MS]
 //   gone HWND [--timeout MS]               wait until the window no longer exists
-//   info HWND                              class, title, styles, state, rectangles, process
+//   info HWND                              class, title, styles, state, rectangle, owner, process
 //   text HWND [--id N]                     text of the window or of its dialog control N
 //   children HWND                          every child control: id, class, text, style, rect
 //   focus HWND                             the control that has the keyboard focus in HWND's thread
@@ -182,6 +182,7 @@ Line& Describe(Line& line, HWND h) {
       .Bool("visible", IsWindowVisible(h) != FALSE)
       .Bool("enabled", IsWindowEnabled(h) != FALSE)
       .Rect("rect", r)
+      .Hwnd("owner", GetWindow(h, GW_OWNER))
       .Num("pid", pid)
       .Num("tid", tid);
   return line;
