@@ -181,7 +181,7 @@ void DmiTableDescriptor::Write(std::uint8_t* b) const {
 std::uint16_t GetDMITableInfo(std::uint16_t& count, std::uint16_t& max_size, std::uint32_t& value1,
                               std::uint16_t& length) {
   if (g_dmi.table == nullptr)
-    return 0xFF;
+    return kDmiStatusNoTable;
   count = g_dmi.structure_count;
   max_size = g_dmi.max_structure_size;
   value1 = g_dmi.driver_value1;
