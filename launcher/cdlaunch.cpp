@@ -15,7 +15,8 @@ HFONT TitleFont;
 HFONT NoticeFont;
 
 const char kProductTitle[] = "Tessarine 1.0";
-const char kLegalNotice[] = "Copyright (C) Tessarine. All rights reserved.";
+// Short enough for its 111 dialog units in the notice font.
+const char kLegalNotice[] = "(C) Tessarine. All rights reserved.";
 
 bool IsLeadByte(unsigned char byte) {
   return IsDBCSLeadByte(byte) != FALSE;
