@@ -46,7 +46,7 @@ const std::uint8_t* ProcessAddressSpace::Read(std::uint32_t address, std::uint32
 }
 
 std::uint8_t* GlobalMemory::AllocateZeroed(std::uint32_t size) {
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+  HGLOBAL block = GlobalAlloc(GMEM_ZEROINIT, size);
   if (block == nullptr)
     return nullptr;
   void* address = GlobalLock(block);

@@ -27,7 +27,8 @@ class ProcessAddressSpace : public DmiAddressSpace {
   const std::uint8_t* Read(std::uint32_t address, std::uint32_t length) override;
 };
 
-// Zero-filled blocks from GlobalAlloc, locked while in use.
+// Zero-filled blocks from GlobalAlloc, made addressable with GlobalLock and released with
+// GlobalUnlock, then GlobalFree.
 class GlobalMemory : public DmiAllocator {
  public:
   std::uint8_t* AllocateZeroed(std::uint32_t size) override;
