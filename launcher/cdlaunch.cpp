@@ -44,7 +44,8 @@ INT_PTR InitialiseDialog(HWND dialog) {
   return 0;
 }
 
-// The fonts go only after the dialog is ended, while its controls may still refer to them.
+// The dialog is ended first, then the fonts go: EndDialog hides the dialog at once and it is
+// destroyed when the modal loop returns, so nothing draws with them in between.
 INT_PTR EndLauncherDialog(HWND dialog) {
   EndDialog(dialog, 1);
   DeleteObject(TitleFont);

@@ -42,6 +42,7 @@ template prefix ahead of the tests (the ctest fixture does).
 """
 
 import contextlib
+import ctypes
 import fcntl
 import json
 import os
@@ -92,6 +93,12 @@ def _locked(name):
             fcntl.flock(f, fcntl.LOCK_UN)
 
 
+def _die_with_parent():
+    """Child processes end with the harness, even when ctest kills it on a timeout."""
+    with contextlib.suppress(Exception):
+        ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 def _base_env():
     env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANGUAGE"}
     env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES=DLL_OVERRIDES, LANG="C.UTF-8")
@@ -120,7 +127,7 @@ class Xvfb:
             self.proc = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
                  "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                stdout=out, stderr=out)
+                stdout=out, stderr=out, preexec_fn=_die_with_parent)
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + 15
@@ -352,7 +359,7 @@ class Session:
         with open(log, "ab") as out:
             proc = subprocess.Popen(["wine", str(program), *map(str, args)], cwd=cwd,
                                     env=full_env, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=out)
+                                    stderr=out, preexec_fn=_die_with_parent)
         program = Program(proc, log)
         self.programs.append(program)
         return program
@@ -526,6 +533,9 @@ class E2ETestCase(unittest.TestCase):
 if __name__ == "__main__":
     import sys
     if sys.argv[1:] == ["--prepare"]:
+        # A new test run: what earlier runs left behind (killed runs, old evidence) goes.
+        for leftover in ("runs", "artifacts"):
+            shutil.rmtree(WORK / leftover, ignore_errors=True)
         print("template prefix:", template_prefix())
     else:
         print(__doc__)
