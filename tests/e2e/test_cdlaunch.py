@@ -196,15 +196,18 @@ class LongDirectories(E2ETestCase):
         self.assertEqual(app.wait(10), 1)
 
     def test_directory_without_room_for_the_name_starts_nothing(self):
-        folder, _ = self.nested(250)  # 250 + "\setup.exe" needs 261 characters with the NUL
-        app, dialog = self.run_launcher(folder)
-        box = self.session.wait_window(title=ERROR_CAPTION)
-        self.assertEqual(box.text(0xFFFF), failure_text("setup.exe"))
-        box.click(IDOK)
-        box.wait_gone(5)
-        dialog.click(EXIT)
-        self.assertEqual(app.wait(10), 1)
-
+        # 250: read, but "\setup.exe" and the NUL would need 261 characters.
+        # 256: too long to be read into 256 characters at all (GetCurrentDirectoryA answers 257).
+        for length in (250, 256):
+            with self.subTest(length=length):
+                folder, _ = self.nested(length)
+                app, dialog = self.run_launcher(folder)
+                box = self.session.wait_window(title=ERROR_CAPTION)
+                self.assertEqual(box.text(0xFFFF), failure_text("setup.exe"))
+                box.click(IDOK)
+                box.wait_gone(5)
+                dialog.click(EXIT)
+                self.assertEqual(app.wait(10), 1)
 
 if __name__ == "__main__":
     unittest.main()
