@@ -32,6 +32,19 @@ Adding a test file for another program
    ``hooktest/`` is a working example, linked with ``-Wl,--kill-at`` for an undecorated name).
 4. On failure the test's screenshot and Wine logs land in ``<build>/tests/e2e/wine/artifacts/``.
 
+The pieces
+----------
+``Session``: ``start`` (a program, its working directory and environment -> ``Program``),
+``wine`` (a Wine tool such as ``reg`` or ``sc``), ``reg_add``, ``set_windows_version``,
+``map_drive`` (a drive letter for a Unix folder), ``windows_path``, ``drive_c``, ``dir`` (the
+session's own scratch folder), ``wait_window`` (-> ``Window``), ``windows``, ``probe`` (winprobe
+directly), ``screenshot``, ``close``.
+``Window``: ``info``, ``title``, ``enabled``, ``text``, ``children``, ``focus``, ``click``,
+``command``, ``syscommand``, ``close``, ``key``, ``mouse``, ``wait_gone``, ``is_gone``.
+``Program``: ``wait`` (-> exit code), ``running``, ``kill``.
+Module level: ``exe``, ``locale_env``, ``template_prefix``, ``VK``, ``SC_CLOSE``, ``HarnessError``
+(raised, as an AssertionError, when a wait times out).
+
 Rules that keep the suite reliable: every wait has a timeout; clicks and keys are posted, never
 sent; Wine's output goes to log files, never to pipes; files of a session's prefix are hard links
 to the template prefix, so replace them (write a new file) and never rewrite one in place.
