@@ -117,6 +117,18 @@ class Launcher(E2ETestCase):
 
     # -- ways out and ways that are not ------------------------------------------------------
 
+    def test_no_dialog_resource_ends_with_code_1_showing_nothing(self):
+        # A copy whose dialog is renamed: DialogBoxParamA fails at once.
+        image = exe("cdlaunch").read_bytes()
+        name = "SETUP".encode("utf-16-le")
+        self.assertEqual(image.count(name), 1)
+        broken = self.session.drive_c / "broken" / "cdlaunch.exe"
+        broken.parent.mkdir(exist_ok=True)
+        broken.write_bytes(image.replace(name, "SETUX".encode("utf-16-le")))
+        app = self.session.start(broken, cwd=broken.parent)
+        self.assertEqual(app.wait(10), 1)
+        self.assertEqual([w for w in self.session.windows() if w["title"] == TITLE], [])
+
     def test_exit_ends_with_code_1(self):
         d = self.launch(self.session.drive_c / "exit")
         d.click(EXIT)
