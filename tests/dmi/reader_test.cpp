@@ -110,6 +110,17 @@ TEST(ReaderMemory, ScratchIsAtLeast8196AndFollowsMaxStructureSizeNextTime) {
   EXPECT_EQ(run.memory.bad_frees(), 0);
 }
 
+// The walk bounds copies by what was allocated, not by the MaxStructureSize that replaces the
+// scratch size during the call.
+TEST(ReaderMemory, StructureLargerThanAllocatedScratchIsAFault) {
+  ReaderRun run;
+  run.Place(Cat({Structure(128, 0, {0x30, 0x23}, ""), Bytes(0x2330, 'x'), kBoardTable}), 4, 0,
+            20000);
+  EXPECT_EQ(run.Read(), kDmiStatusOk);
+  EXPECT_EQ(run.debug.lines, std::vector<std::string>{kDmiBugcheckStructure});
+  EXPECT_EQ(run.memory.sizes.front(), 8196u);
+}
+
 TEST(ReaderMemory, FailedScratchAllocationSendsNoRequest) {
   ReaderRun run;
   run.Place(kBoardTable, 3);
