@@ -9,17 +9,12 @@ disc.ico is the program file's own icon (a compact disc); install.ico is the pic
 """
 
 import math
-import struct
 import sys
 from pathlib import Path
 
-# The 16 colours every display of the era could show, as (red, green, blue).
-PALETTE = [
-    (0x00, 0x00, 0x00), (0x80, 0x00, 0x00), (0x00, 0x80, 0x00), (0x80, 0x80, 0x00),
-    (0x00, 0x00, 0x80), (0x80, 0x00, 0x80), (0x00, 0x80, 0x80), (0xC0, 0xC0, 0xC0),
-    (0x80, 0x80, 0x80), (0xFF, 0x00, 0x00), (0x00, 0xFF, 0x00), (0xFF, 0xFF, 0x00),
-    (0x00, 0x00, 0xFF), (0xFF, 0x00, 0xFF), (0x00, 0xFF, 0xFF), (0xFF, 0xFF, 0xFF),
-]
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from ico16 import encode_icon  # noqa: E402
+
 BLACK, OLIVE, NAVY, SILVER, GRAY, YELLOW, BLUE, AQUA, WHITE = 0, 3, 4, 7, 8, 11, 12, 14, 15
 
 
@@ -56,34 +51,13 @@ def carton(u, v):
     return None
 
 
-def image(draw, size):
-    """One icon image: BITMAPINFOHEADER, palette, 4-bit colour rows, 1-bit mask (bottom-up)."""
-    pixels = [[draw((x + 0.5) / size, (y + 0.5) / size) for x in range(size)] for y in range(size)]
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, 0, 0, 0, 16, 0)
-    palette = b"".join(struct.pack("BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    xor_row, and_row = (size * 4 + 31) // 32 * 4, (size + 31) // 32 * 4
-    colour, mask = bytearray(), bytearray()
-    for row in reversed(pixels):
-        line = bytearray(xor_row)
-        bits = bytearray(and_row)
-        for x, index in enumerate(row):
-            if index is None:
-                bits[x // 8] |= 0x80 >> (x % 8)
-                index = 0
-            line[x // 2] |= index << (0 if x % 2 else 4)
-        colour += line
-        mask += bits
-    return header + palette + bytes(colour) + bytes(mask)
+def picture(draw, size):
+    """The drawing sampled at pixel centres: rows of palette indices, None where transparent."""
+    return [[draw((x + 0.5) / size, (y + 0.5) / size) for x in range(size)] for y in range(size)]
 
 
 def ico(draw, sizes):
-    images = [image(draw, s) for s in sizes]
-    out = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    for s, data in zip(sizes, images):
-        out += struct.pack("<BBBBHHII", s, s, 16, 0, 1, 4, len(data), offset)
-        offset += len(data)
-    return out + b"".join(images)
+    return encode_icon([picture(draw, s) for s in sizes])
 
 
 def main():

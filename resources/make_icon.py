@@ -9,16 +9,12 @@ that both sizes stay crisp.
 Usage: make_icon.py OUTPUT.ico
 """
 
-import struct
 import sys
+from pathlib import Path
 
-# The standard 16-colour palette, as (red, green, blue).
-PALETTE = [
-    (0x00, 0x00, 0x00), (0x80, 0x00, 0x00), (0x00, 0x80, 0x00), (0x80, 0x80, 0x00),
-    (0x00, 0x00, 0x80), (0x80, 0x00, 0x80), (0x00, 0x80, 0x80), (0xC0, 0xC0, 0xC0),
-    (0x80, 0x80, 0x80), (0xFF, 0x00, 0x00), (0x00, 0xFF, 0x00), (0xFF, 0xFF, 0x00),
-    (0x00, 0x00, 0xFF), (0xFF, 0x00, 0xFF), (0x00, 0xFF, 0xFF), (0xFF, 0xFF, 0xFF),
-]
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from ico16 import encode_icon  # noqa: E402
+
 BLACK, GREEN, OLIVE, SILVER, GREY, LIME, YELLOW, WHITE = 0, 2, 3, 7, 8, 10, 11, 15
 CLEAR = None  # transparent pixel
 
@@ -103,52 +99,12 @@ def draw_16():
     return c
 
 
-def row_bytes(bits_per_pixel, width):
-    """Bytes in one bitmap row, padded to a multiple of four."""
-    return ((width * bits_per_pixel + 31) // 32) * 4
-
-
-def encode_image(canvas):
-    """One icon image: BITMAPINFOHEADER, palette, colour bits, then the AND mask, rows bottom-up."""
-    size = canvas.size
-    colour_rows = []
-    mask_rows = []
-    for y in reversed(range(size)):
-        row = canvas.pixels[y]
-        colour = bytearray(row_bytes(4, size))
-        mask = bytearray(row_bytes(1, size))
-        for x, pixel in enumerate(row):
-            if pixel is CLEAR:
-                mask[x // 8] |= 0x80 >> (x % 8)  # screen shows through; colour bits stay 0
-            else:
-                colour[x // 2] |= pixel << (4 if x % 2 == 0 else 0)
-        colour_rows.append(bytes(colour))
-        mask_rows.append(bytes(mask))
-    bits = b"".join(colour_rows) + b"".join(mask_rows)
-    # The height covers both the colour bits and the mask.
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, len(bits), 0, 0, 16, 0)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    return header + palette + bits
-
-
-def encode_icon(canvases):
-    images = [encode_image(c) for c in canvases]
-    directory = struct.pack("<HHH", 0, 1, len(images))
-    offset = len(directory) + 16 * len(images)
-    entries = b""
-    for canvas, image in zip(canvases, images):
-        entries += struct.pack("<BBBBHHII", canvas.size, canvas.size, 16, 0, 1, 4, len(image),
-                               offset)
-        offset += len(image)
-    return directory + entries + b"".join(images)
-
-
 def main(argv):
     if len(argv) != 2:
         sys.stderr.write(__doc__)
         return 2
     with open(argv[1], "wb") as out:
-        out.write(encode_icon([draw_32(), draw_16()]))
+        out.write(encode_icon([draw_32().pixels, draw_16().pixels]))
     return 0
 
 
