@@ -14,7 +14,7 @@
 
 #include <cstring>
 
-#include "hw/device_protocol.h"
+#include "protocol/device_protocol.h"
 
 const DmiTableRequests kNtTableRequests = {kNtGetTableRequest, kNtReleaseTableRequest};
 const DmiTableRequests kVxdTableRequests = {kVxdGetTableRequest, kVxdReleaseTableRequest};
@@ -154,28 +154,28 @@ bool PassNuls(const BoundedBytes& s, std::size_t& end, int max_nuls) {
 
 DmiTableDescriptor DmiTableDescriptor::Parse(const std::uint8_t* b) {
   DmiTableDescriptor d;
-  d.FirstPiece = Le32(b + 0);
-  d.SecondPiece = Le32(b + 4);
-  d.StructureCount = Le16(b + 8);
-  d.MaxStructureSize = Le16(b + 10);
-  d.DriverValue1 = Le32(b + 12);
-  d.TableLength = Le32(b + 16);
-  d.DriverValue2 = Le32(b + 20);
-  d.DriverValue3 = Le16(b + 24);
-  d.Unnamed = Le16(b + 26);
+  d.FirstPiece = Le32(b + kDescFirstPiece);
+  d.SecondPiece = Le32(b + kDescSecondPiece);
+  d.StructureCount = Le16(b + kDescStructureCount);
+  d.MaxStructureSize = Le16(b + kDescMaxStructureSize);
+  d.DriverValue1 = Le32(b + kDescDriverValue1);
+  d.TableLength = Le32(b + kDescTableLength);
+  d.DriverValue2 = Le32(b + kDescDriverValue2);
+  d.DriverValue3 = Le16(b + kDescDriverValue3);
+  d.Unnamed = Le16(b + kDescUnnamed);
   return d;
 }
 
 void DmiTableDescriptor::Write(std::uint8_t* b) const {
-  PutLe32(b + 0, FirstPiece);
-  PutLe32(b + 4, SecondPiece);
-  PutLe16(b + 8, StructureCount);
-  PutLe16(b + 10, MaxStructureSize);
-  PutLe32(b + 12, DriverValue1);
-  PutLe32(b + 16, TableLength);
-  PutLe32(b + 20, DriverValue2);
-  PutLe16(b + 24, DriverValue3);
-  PutLe16(b + 26, Unnamed);
+  PutLe32(b + kDescFirstPiece, FirstPiece);
+  PutLe32(b + kDescSecondPiece, SecondPiece);
+  PutLe16(b + kDescStructureCount, StructureCount);
+  PutLe16(b + kDescMaxStructureSize, MaxStructureSize);
+  PutLe32(b + kDescDriverValue1, DriverValue1);
+  PutLe32(b + kDescTableLength, TableLength);
+  PutLe32(b + kDescDriverValue2, DriverValue2);
+  PutLe16(b + kDescDriverValue3, DriverValue3);
+  PutLe16(b + kDescUnnamed, Unnamed);
 }
 
 std::uint16_t GetDMITableInfo(std::uint16_t& count, std::uint16_t& max_size, std::uint32_t& value1,

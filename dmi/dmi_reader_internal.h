@@ -6,9 +6,11 @@
 #include <cstdint>
 
 #include "dmi_reader.h"
+#include "protocol/device_protocol.h"
 
 // What the driver answers on the get-table request and takes back, unchanged, on the release.
-// Little-endian on the wire; Parse and Write keep every one of the 28 bytes.
+// Little-endian on the wire (layout in protocol/device_protocol.h); Parse and Write keep every
+// one of its bytes.
 struct DmiTableDescriptor {
   std::uint32_t FirstPiece = 0;        // address of the table's first byte
   std::uint32_t SecondPiece = 0;       // 0, or where the part past FirstPiece's page continues
@@ -20,13 +22,13 @@ struct DmiTableDescriptor {
   std::uint16_t DriverValue3 = 0;
   std::uint16_t Unnamed = 0;  // bytes 26-27, never read by the reader
 
-  static constexpr std::size_t kSize = 28;
+  static constexpr std::size_t kSize = kTableDescriptorSize;
   static DmiTableDescriptor Parse(const std::uint8_t* bytes);
   void Write(std::uint8_t* bytes) const;
 };
 
 inline constexpr std::uint16_t kDmiMinScratchSize = 8196;
-inline constexpr std::uint32_t kDmiPageSize = 4096;
+inline constexpr std::uint32_t kDmiPageSize = kTablePageSize;
 inline constexpr int kDmiIndexSlots = 16;
 inline constexpr int kDmiIndexEntries = 20;
 inline constexpr int kDmiStringEntries = 20;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dmi_reader.h"
+#include "protocol/device_protocol.h"
 
 // Readable regions at 32-bit addresses. A read must lie wholly inside one region.
 class SimAddressSpace : public DmiAddressSpace {
@@ -34,7 +35,8 @@ class SimDevice : public DmiDevice {
   };
 
   DmiTableRequests codes = kNtTableRequests;
-  std::array<std::uint8_t, 28> descriptor{};  // what the get-table request answers
+  std::array<std::uint8_t, kTableDescriptorSize>
+      descriptor{};  // what the get-table request answers
   bool invalid_handle = false;
   bool fail_get = false;
   bool fail_release = false;

@@ -1,7 +1,7 @@
 #include "hw/device_channel.h"
 
 #include "hw/device_io.h"
-#include "hw/device_protocol.h"
+#include "protocol/device_protocol.h"
 #include "hw/win32_dmi_platform.h"
 
 int OpenVxdChannel(HANDLE& channel) {

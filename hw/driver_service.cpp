@@ -4,7 +4,7 @@
 #include <new>
 
 #include "hw/device_io.h"
-#include "hw/device_protocol.h"
+#include "protocol/device_protocol.h"
 
 namespace {
 bool TokenHoldsSid(HANDLE token, PSID sid) {

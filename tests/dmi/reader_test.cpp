@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fixtures.h"
-#include "hw/device_protocol.h"
+#include "protocol/device_protocol.h"
 
 using namespace std::string_literals;
 

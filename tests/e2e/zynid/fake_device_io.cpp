@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "hw/device_io.h"
-#include "hw/device_protocol.h"
+#include "protocol/device_protocol.h"
 
 namespace {
 constexpr std::uint8_t kProbeFails = 1;
