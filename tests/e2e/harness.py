@@ -4,7 +4,8 @@ Adding a test file for another program
 --------------------------------------
 1. Put ``tests/e2e/test_<program><anything>.py`` beside this file. Every ``test_*.py`` here is
    registered with ctest by ``tests/e2e/CMakeLists.txt`` (the win32 preset) and run as
-   ``python3 -m unittest discover -s tests/e2e -p <file>``; re-run cmake after adding one.
+   ``python3 harness.py --run <file>`` (unittest discovery of that one file); re-run cmake after
+   adding one.
 2. Make the built programs reachable: in your own CMakeLists (before ``tests/`` is processed, or in
    a folder ``tests/e2e/<name>/`` with a CMakeLists.txt, which is added automatically) append the
    target names, e.g. ``set_property(GLOBAL APPEND PROPERTY ZYN_E2E_TARGETS zynid sysmenuhook)``.
@@ -46,8 +47,13 @@ Module level: ``exe``, ``locale_env``, ``template_prefix``, ``VK``, ``SC_CLOSE``
 (raised, as an AssertionError, when a wait times out).
 
 Rules that keep the suite reliable: every wait has a timeout; clicks and keys are posted, never
-sent; Wine's output goes to log files, never to pipes; files of a session's prefix are hard links
-to the template prefix, so replace them (write a new file) and never rewrite one in place.
+sent; Wine's output goes to log files, never to pipes; a session's prefix is an overlay on the
+read-only template prefix (a copy where mounting is not allowed), so a test may write anything in
+it; a negative check ("still open", "nothing shown") is proven by an event that must come after
+what it checks (``Window.sync``), never by a short timeout.
+
+A machine whose kernel runs no 32-bit programs cannot start 32-bit Wine at all: there every test
+file exits with status 77 (ctest reports it as skipped, with the reason) instead of failing.
 
 Environment read: ``ZYN_E2E_WORK`` (folder for the template prefix, locales, runs, artefacts),
 ``ZYN_E2E_EXE_<target>`` (built programs). Run ``python3 harness.py --prepare`` to build the
@@ -56,13 +62,18 @@ template prefix ahead of the tests (the ctest fixture does).
 
 import contextlib
 import ctypes
+import errno
 import fcntl
+import functools
+import hashlib
+import inspect
 import json
 import os
 import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -84,6 +95,38 @@ SC_CLOSE = 0xF060
 
 class HarnessError(AssertionError):
     """A wait timed out or the harness could not do what a test asked."""
+
+
+# Exit status of a test file that could not run at all on this machine (ctest SKIP_RETURN_CODE).
+SKIPPED = 77
+WINE_LOADER = Path("/usr/lib/wine/wine")
+
+
+@functools.lru_cache(maxsize=None)
+def _cannot_run_wine():
+    return machine_cannot_run_wine()
+
+
+def machine_cannot_run_wine():
+    """Why 32-bit Wine cannot start on this machine, or None when it can.
+
+    Only one cause counts: a kernel that refuses to execute 32-bit programs (ENOEXEC on Wine's own
+    32-bit loader, as when the kernel's 32-bit emulation is switched off). A missing Wine is no
+    reason: the bootstrap installs it, so that is a failure, not a skip.
+    """
+    if not WINE_LOADER.exists():
+        return None
+    try:
+        subprocess.run([str(WINE_LOADER), "--version"], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    except OSError as e:
+        if e.errno == errno.ENOEXEC:
+            return (f"this kernel does not execute 32-bit programs ({WINE_LOADER}: "
+                    f"{os.strerror(e.errno)}; 32-bit emulation is off, see the kernel option "
+                    "ia32_emulation), so 32-bit Wine cannot start here")
+    except subprocess.TimeoutExpired:
+        pass
+    return None
 
 
 def exe(target):
@@ -112,9 +155,12 @@ def _die_with_parent():
         ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
+WINEARCH = "win32"
+
+
 def _base_env():
     env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANGUAGE"}
-    env.update(WINEARCH="win32", WINEDEBUG="-all", WINEDLLOVERRIDES=DLL_OVERRIDES, LANG="C.UTF-8")
+    env.update(WINEARCH=WINEARCH, WINEDEBUG="-all", WINEDLLOVERRIDES=DLL_OVERRIDES, LANG="C.UTF-8")
     return env
 
 
@@ -174,18 +220,44 @@ def _wine_version():
                           timeout=30).stdout.strip()
 
 
+def _template_recipe():
+    """Everything that shapes the template prefix. The prefix is made again when any of it
+    changes: the Wine version, the settings below, the fonts copied in, and the code of
+    template_prefix and _base_env themselves)."""
+    fonts = sorted(f"{f.name}:{f.stat().st_size}" for f in Path("/usr/share/wine/fonts").glob("*"))
+    code = hashlib.sha256("".join(inspect.getsource(f) for f in (template_prefix, _base_env))
+                          .encode()).hexdigest()
+    return "\n".join([_wine_version(), DLL_OVERRIDES, DESKTOP_SIZE, WINEARCH, code, *fonts]) + "\n"
+
+
+def _protect(root):
+    """Takes the write bits off the template. Sessions never share its files (see
+    ``_clone_prefix``); this keeps a stray write from a developer's shell off it too."""
+    subprocess.run(["chmod", "-R", "a-w", str(root)], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120)
+
+
+def _unprotect(root):
+    if root.exists():
+        subprocess.run(["chmod", "-R", "u+w", str(root)], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+
+
 def template_prefix():
     """The template Wine prefix of this build: made once (about 15 s), then reused.
 
     32-bit, fonts copied in, a virtual desktop so windows get title bars in screenshots. A stamp
-    with the Wine version marks it complete; a half-made or outdated one is made again.
+    beside it holds the recipe it was made from (``_template_recipe``); a half-made or outdated
+    one is made again. Once made it is read-only.
     """
     root = WORK / "template"
-    stamp = root / ".zyn-template"
-    version = _wine_version()
+    stamp = WORK / "template.stamp"
+    recipe = _template_recipe()
     with _locked("template"):
-        if stamp.exists() and stamp.read_text() == version:
+        if stamp.exists() and stamp.read_text() == recipe and root.exists():
             return root
+        stamp.unlink(missing_ok=True)
+        _unprotect(root)
         shutil.rmtree(root, ignore_errors=True)
         root.mkdir(parents=True)
         log = WORK / "template.log"
@@ -210,7 +282,8 @@ def template_prefix():
             with contextlib.suppress(subprocess.TimeoutExpired):
                 subprocess.run(["wineserver", "-w"], env=env, timeout=15)
             x.close()
-        stamp.write_text(version)
+        _protect(root)
+        stamp.write_text(recipe)
         return root
 
 
@@ -342,8 +415,9 @@ class Session:
         self.xvfb = None
         self.env = _base_env()
         self.env["WINEPREFIX"] = str(self.prefix)
+        self.mounted = False
         try:
-            _clone_prefix(template_prefix(), self.prefix)
+            self.mounted = _clone_prefix(template_prefix(), self.prefix)
             self.xvfb = Xvfb(self.logs / "xvfb.log")
             self.env["DISPLAY"] = self.xvfb.display
             self.env.update(env or {})
@@ -460,16 +534,29 @@ class Session:
                                timeout=20)
 
     def keep_evidence(self, test_id):
-        """Screenshot and logs into WORK/artifacts/<test_id>/; returns that folder."""
+        """Screenshot, window list and logs into WORK/artifacts/<test_id>/; returns that folder.
+
+        Each piece is gathered on its own and a piece that cannot be had is noted in
+        ``problems.txt``: gathering evidence must never replace the failure it documents.
+        """
         folder = WORK / "artifacts" / "".join(c if c.isalnum() or c in "._-" else "-"
                                               for c in test_id)
+        steps = [
+            ("screenshot", lambda: self.screenshot(folder / "screen.png")),
+            ("window list", lambda: (folder / "windows.txt").write_text(
+                "\n".join(json.dumps(w) for w in self.windows()))),
+            ("logs", lambda: shutil.copytree(self.logs, folder / "logs", dirs_exist_ok=True)),
+        ]
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
-        self.screenshot(folder / "screen.png")
-        with contextlib.suppress(OSError):
-            with open(folder / "windows.txt", "w") as f:
-                f.write("\n".join(json.dumps(w) for w in self.windows()))
-        shutil.copytree(self.logs, folder / "logs", dirs_exist_ok=True)
+        problems = []
+        for name, step in steps:
+            try:
+                step()
+            except Exception as e:  # noqa: BLE001 - a missing piece is only noted
+                problems.append(f"{name}: {type(e).__name__}: {e}")
+        if problems:
+            (folder / "problems.txt").write_text("\n".join(problems) + "\n")
         return folder
 
     def close(self):
@@ -485,16 +572,49 @@ class Session:
         if self.xvfb:
             self.xvfb.close()
             self.xvfb = None
+        if self.mounted:
+            _unmount(self.prefix)
+            self.mounted = False
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def _clone_prefix(template, target):
-    """Copies the template prefix in well under a second: hard links for everything but the
-    registry files, which wineserver rewrites."""
-    subprocess.run(["cp", "-al", str(template), str(target)], check=True, timeout=120)
-    for reg in target.glob("*.reg"):
-        reg.unlink()
-        shutil.copy2(template / reg.name, reg)
+    """Gives a session its own prefix in well under a second without letting it write into the
+    template: an overlay mount (the template below, the session's changes above) where we may
+    mount, else a plain copy (about 3 s). Returns True when ``target`` is a mount point."""
+    upper, work = target.parent / "overlay-upper", target.parent / "overlay-work"
+    for folder in (target, upper, work):
+        folder.mkdir(parents=True, exist_ok=True)
+    if os.geteuid() == 0:
+        rc = subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                             f"lowerdir={template},upperdir={upper},workdir={work}", str(target)],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                            timeout=60).returncode
+        if rc == 0:
+            return True
+    target.rmdir()
+    subprocess.run(["cp", "-a", str(template), str(target)], check=True, timeout=300)
+    subprocess.run(["chmod", "-R", "u+w", str(target)], check=True, timeout=120)
+    return False
+
+
+def _unmount(folder):
+    """Unmounts a session's prefix; lazily when something still holds it, so that teardown never
+    hangs."""
+    if subprocess.run(["umount", str(folder)], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL, timeout=60).returncode != 0:
+        subprocess.run(["umount", "-l", str(folder)], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+
+def _unmount_leftovers():
+    """Prefix mounts of runs that were killed before their teardown."""
+    runs = str(WORK / "runs") + "/"
+    with contextlib.suppress(OSError):
+        for line in Path("/proc/self/mounts").read_text().splitlines():
+            point = line.split()[1].replace("\\040", " ")
+            if point.startswith(runs):
+                _unmount(point)
 
 
 class E2ETestCase(unittest.TestCase):
@@ -510,6 +630,9 @@ class E2ETestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        reason = _cannot_run_wine()
+        if reason:
+            raise unittest.SkipTest(reason)
         cls.session = Session(cls.__name__, cls.session_env) if cls.session_scope == "class" else None
 
     @classmethod
@@ -523,6 +646,16 @@ class E2ETestCase(unittest.TestCase):
         if method is not None:
             setattr(self, method_name, self._evidence_on_failure(method))
 
+    def _keep_evidence(self, label):
+        session = getattr(self, "session", None)
+        if session is None:
+            return
+        try:
+            folder = session.keep_evidence(label)
+        except Exception as e:  # noqa: BLE001 - the failure being documented goes first
+            folder = f"(nowhere: {type(e).__name__}: {e})"
+        print(f"\nevidence of {label} kept in {folder}")
+
     def _evidence_on_failure(self, method):
         def run():
             try:
@@ -530,10 +663,24 @@ class E2ETestCase(unittest.TestCase):
             except unittest.SkipTest:
                 raise
             except BaseException:
-                folder = self.session.keep_evidence(self.id())
-                print(f"\nevidence kept in {folder}")
+                self._keep_evidence(self.id())
                 raise
         return run
+
+    @contextlib.contextmanager
+    def subTest(self, msg=None, **params):
+        """As unittest's, and a failing case keeps its own evidence before the test goes on."""
+        label = " ".join([self.id(), *([f"[{msg}]"] if msg is not None else []),
+                          *(f"{k}={v}" for k, v in params.items())])
+        context = super().subTest(msg, **params) if msg is not None else super().subTest(**params)
+        with context:
+            try:
+                yield
+            except unittest.SkipTest:
+                raise
+            except BaseException:
+                self._keep_evidence(label)
+                raise
 
     def setUp(self):
         if self.session_scope != "class":
@@ -543,12 +690,35 @@ class E2ETestCase(unittest.TestCase):
             self.addCleanup(self.session.kill_programs)
 
 
+def _run_test_file(pattern):
+    """Runs one test file as ctest does. Its tests that need no Wine (static checks of built
+    files) run anywhere; when this machine cannot start Wine and nothing else ran, the file exits
+    with 77 and its first line says why."""
+    reason = machine_cannot_run_wine()
+    if reason:
+        print(f"skipped: {reason}")
+    suite = unittest.defaultTestLoader.discover(str(Path(__file__).resolve().parent),
+                                                pattern=pattern)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    # A class skipped in setUpClass counts among the skips but not among the tests run.
+    executed = result.testsRun - sum(isinstance(t, unittest.TestCase) for t, _ in result.skipped)
+    if reason and result.wasSuccessful() and executed == 0:
+        sys.exit(SKIPPED)
+    sys.exit(0 if result.wasSuccessful() and result.testsRun > 0 else 1)
+
+
 if __name__ == "__main__":
-    import sys
     if sys.argv[1:] == ["--prepare"]:
+        reason = machine_cannot_run_wine()
+        if reason:
+            print(f"skipped: {reason}")
+            sys.exit(SKIPPED)
         # A new test run: what earlier runs left behind (killed runs, old evidence) goes.
+        _unmount_leftovers()
         for leftover in ("runs", "artifacts"):
             shutil.rmtree(WORK / leftover, ignore_errors=True)
         print("template prefix:", template_prefix())
+    elif len(sys.argv) == 3 and sys.argv[1] == "--run":
+        _run_test_file(sys.argv[2])
     else:
         print(__doc__)

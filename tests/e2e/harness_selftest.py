@@ -1,0 +1,135 @@
+"""The harness's own logic that needs no Wine: evidence on failure, the reason a machine cannot
+run Wine, the template's recipe, and the test command's count of a ctest run."""
+
+import os
+import stat
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+from unittest import mock
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parents[1] / "scripts"))
+import ctest_summary  # noqa: E402
+import harness  # noqa: E402
+
+
+class RecordingSession:
+    def __init__(self, fail_on=()):
+        self.labels, self.fail_on = [], fail_on
+
+    def keep_evidence(self, label):
+        self.labels.append(label)
+        if any(word in label for word in self.fail_on):
+            raise harness.HarnessError("winprobe list: no answer")
+        return Path("/evidence")
+
+
+class Evidence(unittest.TestCase):
+    def run_case(self, body, session):
+        class Case(harness.E2ETestCase):
+            def setUp(self):
+                self.session = session
+
+            def test_body(self):
+                body(self)
+
+        result = unittest.TestResult()
+        with mock.patch("builtins.print"):
+            Case("test_body").run(result)
+        return result
+
+    def test_each_failing_subtest_keeps_its_own_evidence_and_the_test_goes_on(self):
+        def body(t):
+            for name in ("passes", "fails", "also fails"):
+                with t.subTest(name):
+                    t.assertEqual(name, "passes")
+
+        session = RecordingSession()
+        result = self.run_case(body, session)
+        self.assertEqual([label.split(" ", 1)[1] for label in session.labels],
+                         ["[fails]", "[also fails]"])
+        self.assertEqual(len(result.failures), 2)
+
+    def test_failing_evidence_never_replaces_the_failure_it_documents(self):
+        def body(t):
+            with t.subTest("case"):
+                t.fail("the real failure")
+            t.fail("the real failure outside")
+
+        result = self.run_case(body, RecordingSession(fail_on=("test_body",)))
+        messages = [text.strip().splitlines()[-1] for _, text in result.failures]
+        self.assertEqual(messages, ["AssertionError: the real failure",
+                                    "AssertionError: the real failure outside"])
+
+    def test_a_skip_keeps_no_evidence(self):
+        session = RecordingSession()
+        result = self.run_case(lambda t: t.skipTest("not here"), session)
+        self.assertEqual((session.labels, len(result.skipped)), ([], 1))
+
+
+class MachineCheck(unittest.TestCase):
+    def check_with_loader(self, content):
+        with tempfile.TemporaryDirectory() as folder:
+            loader = Path(folder) / "wine"
+            loader.write_bytes(content)
+            loader.chmod(loader.stat().st_mode | stat.S_IXUSR)
+            with mock.patch.object(harness, "WINE_LOADER", loader):
+                return harness.machine_cannot_run_wine()
+
+    def test_only_a_kernel_that_refuses_the_loader_is_a_reason(self):
+        # An ELF image for a machine no kernel runs: execve answers ENOEXEC, as it does for a
+        # 32-bit program where 32-bit emulation is off.
+        foreign = b"\x7fELF\x01\x01\x01" + bytes(9) + b"\x02\x00\xff\xff" + bytes(32)
+        self.assertIn("does not execute 32-bit programs", self.check_with_loader(foreign))
+        self.assertIsNone(self.check_with_loader(b"#!/bin/sh\nexit 3\n"))
+
+    def test_missing_wine_is_no_reason_to_skip(self):
+        with mock.patch.object(harness, "WINE_LOADER", Path("/nonexistent/wine")):
+            self.assertIsNone(harness.machine_cannot_run_wine())
+
+
+class TemplateRecipe(unittest.TestCase):
+    def test_every_setting_that_shapes_the_prefix_changes_the_recipe(self):
+        with mock.patch.object(harness, "_wine_version", return_value="wine-8.0"):
+            base = harness._template_recipe()
+            self.assertEqual(harness._template_recipe(), base)
+            for name, value in [("DESKTOP_SIZE", "640x480"), ("DLL_OVERRIDES", "x=d"),
+                                ("WINEARCH", "win64")]:
+                with self.subTest(name), mock.patch.object(harness, name, value):
+                    self.assertNotEqual(harness._template_recipe(), base)
+        with mock.patch.object(harness, "_wine_version", return_value="wine-9.0"):
+            self.assertNotEqual(harness._template_recipe(), base)
+
+
+JUNIT = """<?xml version="1.0" encoding="UTF-8"?>
+<testsuite tests="5" failures="1" skipped="3">
+  <testcase name="unit" status="run"><system-out></system-out></testcase>
+  <testcase name="broken" status="fail"><failure message=""/></testcase>
+  <testcase name="e2e_a" status="notrun"><skipped message="SKIP_RETURN_CODE=77"/>
+    <system-out>skipped: no 32-bit programs here
+</system-out></testcase>
+  <testcase name="after_fixture" status="notrun"><skipped message="Fixture dependency failed"/>
+  </testcase>
+  <testcase name="no_program" status="notrun"><skipped message="Unable to find executable"/>
+  </testcase>
+</testsuite>
+"""
+
+
+class Summary(unittest.TestCase):
+    def test_only_a_skip_return_code_is_a_skip(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = Path(folder) / "results-x.xml"
+            path.write_text(JUNIT)
+            with mock.patch("builtins.print"):
+                totals = ctest_summary.summarise([path, Path(folder) / "missing.xml"])
+                status = ctest_summary.main([str(path)])
+        self.assertEqual(totals, {"passed": 1, "failed": 4, "skipped": 1})
+        self.assertEqual(status, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
