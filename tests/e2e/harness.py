@@ -41,7 +41,8 @@ The pieces
 session's own scratch folder), ``wait_window`` (-> ``Window``), ``windows``, ``probe`` (winprobe
 directly), ``screenshot``, ``close``.
 ``Window``: ``info``, ``title``, ``enabled``, ``text``, ``children``, ``focus``, ``click``,
-``command``, ``syscommand``, ``close``, ``key``, ``mouse``, ``wait_gone``, ``is_gone``.
+``command``, ``syscommand``, ``close``, ``key``, ``mouse``, ``sync`` (every message posted
+before has been handled), ``wait_gone``, ``is_gone``.
 ``Program``: ``wait`` (-> exit code), ``running``, ``kill``.
 Module level: ``exe``, ``locale_env``, ``template_prefix``, ``VK``, ``SC_CLOSE``, ``HarnessError``
 (raised, as an AssertionError, when a wait times out).
@@ -385,6 +386,15 @@ class Window:
     def wait_gone(self, timeout=10):
         ms = str(int(timeout * 1000))
         self.session.probe("gone", self.hwnd, "--timeout", ms, timeout=timeout)
+
+    def sync(self, timeout=10):
+        """Returns once the window's thread has handled every message posted to it before: a
+        hook inside it answers a message posted now, which its loop takes only after those."""
+        answer = self.session.probe("hook", exe("probe_hook"), "SyncHookProc", self.hwnd,
+                                    "winprobe.sync", "--timeout", str(int(timeout * 1000)),
+                                    timeout=timeout)[-1]
+        if answer.get("reply") != "synced":
+            raise HarnessError(f"sync with {self.hwnd}: {answer}")
 
     def is_gone(self, within=0.0):
         try:

@@ -56,7 +56,8 @@ class ResultDialog(E2ETestCase):
 
         # The help command is handled without a trace; the dialog stays.
         dlg.command(z.HELP_COMMAND)
-        self.assertFalse(dlg.is_gone(0.3))
+        dlg.sync()
+        self.assertFalse(dlg.is_gone())
 
         # A second start while the result is up ends silently.
         z.ends_silently(self, z.start(s, s.drive_c / "ZYN"))

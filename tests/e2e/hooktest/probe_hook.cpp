@@ -1,9 +1,25 @@
-// A WH_GETMESSAGE hook that proves winprobe's "hook" command: inside the target it answers the
-// registered message "winprobe.selftest" with the number of items of the window's system menu,
-// something no other process can read.
+// WH_GETMESSAGE hooks that winprobe's "hook" command installs inside a target.
+//
+// ProbeHookProc proves the command itself: it answers the registered message "winprobe.selftest"
+// with the number of items of the window's system menu, something no other process can read.
+//
+// SyncHookProc answers "winprobe.sync" with "synced". The hook sees a posted message when the
+// target's loop takes it from its queue, and a loop takes the next message only after it has
+// handled the one before: so the answer proves that everything posted to that thread earlier
+// has been handled. A negative check ("the dialog is still open after X") waits for this answer
+// instead of for a short time.
 #include <windows.h>
 
 #include <cwchar>
+
+namespace {
+void Answer(const MSG* m, const wchar_t* text) {
+  COPYDATASTRUCT answer = {0, static_cast<DWORD>(std::wcslen(text) * sizeof(wchar_t)),
+                           const_cast<wchar_t*>(text)};
+  SendMessageW(reinterpret_cast<HWND>(m->wParam), WM_COPYDATA, reinterpret_cast<WPARAM>(m->hwnd),
+               reinterpret_cast<LPARAM>(&answer));
+}
+}  // namespace
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK ProbeHookProc(int code, WPARAM wp, LPARAM lp) {
   static const UINT question = RegisterWindowMessageW(L"winprobe.selftest");
@@ -12,9 +28,15 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK ProbeHookProc(int code, WPARAM
     wchar_t text[64];
     std::swprintf(text, 64, L"items=%d arg=%ld", GetMenuItemCount(GetSystemMenu(m->hwnd, FALSE)),
                   static_cast<long>(m->lParam));
-    COPYDATASTRUCT answer = {0, static_cast<DWORD>(std::wcslen(text) * sizeof(wchar_t)), text};
-    SendMessageW(reinterpret_cast<HWND>(m->wParam), WM_COPYDATA, reinterpret_cast<WPARAM>(m->hwnd),
-                 reinterpret_cast<LPARAM>(&answer));
+    Answer(m, text);
   }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK SyncHookProc(int code, WPARAM wp, LPARAM lp) {
+  static const UINT question = RegisterWindowMessageW(L"winprobe.sync");
+  const MSG* m = reinterpret_cast<const MSG*>(lp);
+  if (code == HC_ACTION && wp == PM_REMOVE && m->message == question)
+    Answer(m, L"synced");
   return CallNextHookEx(nullptr, code, wp, lp);
 }

@@ -11,6 +11,8 @@
 //
 //   list                                   every top-level window, one line each
 //   find [--title T] [--class C] [--visible] [--timeout MS]
+//                                          a window of a running process (never one whose
+//                                          process has begun to end)
 //   gone HWND [--timeout MS]               wait until the window no longer exists
 //   info HWND                              class, title, styles, state, rectangle, owner, process
 //   text HWND [--id N]                     text of the window or of its dialog control N
@@ -20,7 +22,9 @@
 //   command HWND ID [--code N]             post WM_COMMAND (lParam = the control, if any)
 //   syscommand HWND SC                     post WM_SYSCOMMAND (e.g. 0xF060 for SC_CLOSE)
 //   close HWND                             post WM_CLOSE
-//   key HWND VK [--alt] [--to HWND2]       post key down and up to the focus window (or HWND2)
+//   key HWND VK [--alt] [--to HWND2] [--timeout MS]
+//                                          post key down and up to the focus window inside HWND
+//                                          (waiting for the focus to get there), or to HWND2
 //   mouse HWND X Y                         post a left click at client coordinates of HWND
 //   post HWND MSG WPARAM LPARAM            post any message
 //   send HWND MSG WPARAM LPARAM [--timeout MS]   send with timeout, print the result
@@ -193,8 +197,27 @@ struct FindState {
   HWND found;
 };
 
+// True while the process that owns `h` has not begun to end. A program that has called
+// ExitProcess can keep its windows listed for a moment after its Unix process is gone (Wine
+// destroys them when it notices the last thread's end), and such a window has the same title as
+// the next run's: a test must never find the old one and act on it.
+bool OwnerIsRunning(HWND h) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  if (!process)
+    return false;
+  DWORD code = 0;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT &&
+                       GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
 BOOL CALLBACK MatchTopLevel(HWND h, LPARAM lp) {
   auto* st = reinterpret_cast<FindState*>(lp);
+  if (!OwnerIsRunning(h))
+    return TRUE;
   if (st->args->visible && !IsWindowVisible(h))
     return TRUE;
   if (st->args->hasClass && lstrcmpiW(ClassOf(h).c_str(), st->args->cls.c_str()) != 0)
@@ -364,6 +387,16 @@ int CmdClose(const Args& a) {
   return Posted(PostMessageW(h, WM_CLOSE, 0, 0));
 }
 
+// The window inside `h` that has the keyboard focus of h's thread, or null while the focus is
+// elsewhere (not yet set by a dialog that is still starting, or on a window of another dialog).
+HWND FocusInside(HWND h) {
+  GUITHREADINFO gti = {};
+  gti.cbSize = sizeof gti;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gti) || !gti.hwndFocus)
+    return nullptr;
+  return gti.hwndFocus == h || IsChild(h, gti.hwndFocus) ? gti.hwndFocus : nullptr;
+}
+
 int CmdKey(const Args& a) {
   HWND h = Target(a);
   if (!h || a.positional.size() < 2)
@@ -371,21 +404,29 @@ int CmdKey(const Args& a) {
   UINT vk = static_cast<UINT>(ParseNumber(a.positional[1]));
   HWND to = a.to.empty() ? nullptr : ParseHwnd(a.to);
   if (!to) {
-    // Keys go where the keyboard focus of the target's thread is, as real input would.
-    GUITHREADINFO gti = {};
-    gti.cbSize = sizeof gti;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(h, nullptr), &gti) && gti.hwndFocus)
-      to = gti.hwndFocus;
-    else
-      to = h;
+    // Keys go where the keyboard focus of the target's thread is, as real input would. A dialog
+    // gets its focus while it starts, which may be after it became visible: that is an event
+    // worth waiting for (bounded), and a key posted before it would go astray.
+    DWORD start = GetTickCount();
+    while (!(to = FocusInside(h))) {
+      if (!IsWindow(h))
+        return Fail("the window ended before it had the keyboard focus");
+      if (GetTickCount() - start >= a.timeout)
+        return Fail("the keyboard focus never came inside the window");
+      Sleep(kPollMs);
+    }
   }
   LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
   LPARAM altBit = a.alt ? (1L << 29) : 0;
   UINT down = a.alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
   UINT up = a.alt ? WM_SYSKEYUP : WM_KEYUP;
-  BOOL ok = PostMessageW(to, down, vk, 1 | scan | altBit);
-  ok = ok && PostMessageW(to, up, vk, 1 | scan | altBit | (3L << 30));
-  return Posted(ok);
+  if (!PostMessageW(to, down, vk, 1 | scan | altBit) ||
+      !PostMessageW(to, up, vk, 1 | scan | altBit | (3L << 30))) {
+    return Fail(IsWindow(h) ? "post failed: the focus window ended"
+                            : "post failed: the window ended");
+  }
+  Line().Bool("ok", true).Print();
+  return 0;
 }
 
 int CmdMouse(const Args& a) {
