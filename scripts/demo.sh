@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The main job: read the board identity out of a real SMBIOS table with the very reader that
-# the Windows program ships, played against a simulated driver.
+# The main job: the real zynid.exe reads a real SMBIOS table through the stand-in driver under
+# Wine and shows the board (scripts/demo.py says more). Arguments go to demo.py:
+#   scripts/demo.sh [--headless] [--shots DIR] [TABLE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/bootstrap.sh
-cmake --preset native >/dev/null
+for preset in native win32; do
+  cmake --preset "$preset" >/dev/null
+done
 cmake --build --preset native --target dmiread >/dev/null
-
-table=${1:-tests/data/tables/lenovo-thinkpad-w510.bin}
-echo "dmiread $table"
-build/native/bin/dmiread "$table"
+cmake --build --preset win32 >/dev/null
+exec python3 scripts/demo.py "$@"

@@ -413,7 +413,9 @@ class Session:
 
     _counter = 0
 
-    def __init__(self, name, env=None):
+    def __init__(self, name, env=None, display=None):
+        """``display``: an X display of the user's to show the programs on (the demo); by
+        default a private Xvfb."""
         Session._counter += 1
         safe = "".join(c if c.isalnum() else "-" for c in name)[-60:]
         (WORK / "runs").mkdir(parents=True, exist_ok=True)
@@ -428,8 +430,11 @@ class Session:
         self.mounted = False
         try:
             self.mounted = _clone_prefix(template_prefix(), self.prefix)
-            self.xvfb = Xvfb(self.logs / "xvfb.log")
-            self.env["DISPLAY"] = self.xvfb.display
+            if display:
+                self.env["DISPLAY"] = display
+            else:
+                self.xvfb = Xvfb(self.logs / "xvfb.log")
+                self.env["DISPLAY"] = self.xvfb.display
             self.env.update(env or {})
             # Starting the desktop and services here keeps their cost out of the tests' waits.
             self.probe("list", timeout=60)
@@ -535,13 +540,18 @@ class Session:
 
     # -- evidence and teardown --------------------------------------------------------------
 
-    def screenshot(self, path):
-        """Saves the whole screen as PNG (best effort: evidence, never an assertion)."""
+    def screenshot(self, path, rect=None):
+        """Saves the whole screen, or the screen rectangle ``rect`` [left, top, right, bottom],
+        as PNG (best effort: evidence, never an assertion)."""
         if self.xvfb:
+            crop = []
+            if rect:
+                left, top, right, bottom = rect
+                crop = ["-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage"]
             with contextlib.suppress(Exception):
                 subprocess.run(["import", "-display", self.xvfb.display, "-window", "root",
-                                str(path)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               timeout=20)
+                                *crop, str(path)], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=20)
 
     def keep_evidence(self, test_id):
         """Screenshot, window list and logs into WORK/artifacts/<test_id>/; returns that folder.

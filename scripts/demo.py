@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""The main job: the real zynid.exe reads a real SMBIOS table through our stand-in driver under
+Wine, on the NT road, against Wine's real service control manager.
+
+    scripts/demo.py [--headless] [--shots DIR] [TABLE]
+
+TABLE is any `dmidecode --dump-bin` file or raw structure table (default: a shipped Lenovo
+table). With a display (DISPLAY set) and without --headless you click through the real dialogs
+yourself. Headless, the demo accepts the agreement itself, writes PNG screenshots of the
+agreement, the result and the about box into DIR (default build/demo/shots), and prints the board.
+Either way it leaves no service registered, no Wine server and no X server behind.
+
+Expects the win32 and native presets built (scripts/demo.sh does that). On a machine whose
+kernel runs no 32-bit programs Wine cannot start: the demo then says so and shows the same table
+through dmiread, the very reader zynid ships, instead.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+BUILD = ROOT / "build" / "win32"
+DEFAULT_TABLE = ROOT / "tests" / "data" / "tables" / "lenovo-thinkpad-w510.bin"
+os.environ.setdefault("ZYN_E2E_WORK", str(ROOT / "build" / "demo" / "wine"))
+os.environ.setdefault("ZYN_E2E_EXE_winprobe", str(BUILD / "tests" / "e2e" / "winprobe.exe"))
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import harness  # noqa: E402
+
+INSTALL_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
+AGREEMENT, RESULT_TITLE, ABOUT_COMMAND = 108, 8, 16
+
+
+def texts_of(library):
+    sys.path.insert(0, str(ROOT / "resources"))
+    import check_library
+    resources = check_library.PeImage(Path(library).read_bytes()).resources()
+    strings = check_library.parse_strings(resources)
+    captions = {ident: check_library.parse_dialog(data)["caption"]
+                for (kind, ident), (_, data) in resources.items()
+                if kind == check_library.RT_DIALOG}
+    return strings, captions
+
+
+def install(session, table):
+    """The install layout in C:\\ZYN, TargetDir, and the stand-in driver serving ``table``."""
+    root = session.drive_c / "ZYN"
+    subprocess.run(["cmake", "--install", str(BUILD), "--prefix", str(root)], check=True,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    shutil.copyfile(table, root / "table.bin")
+    (root / "zyndrv.cfg").write_text("# the demo's table\ntable = table.bin\n")
+    session.reg_add(INSTALL_KEY, "TargetDir", session.windows_path(root))
+    return root
+
+
+def service_registered(session):
+    return session.wine("sc", "query", "ZYNDRV", check=False, timeout=60) == 0
+
+
+def run_headless(session, root, shots):
+    strings, captions = texts_of(root / "Eng" / "ZYNRes.lrc")
+    shots.mkdir(parents=True, exist_ok=True)
+    app = session.start(root / "zynid.exe", cwd=root)
+    agreement = session.wait_window(title=captions[AGREEMENT], timeout=30)
+    session.screenshot(shots / "agreement.png", agreement.info()["rect"])
+    agreement.click(1)
+    result = session.wait_window(title=strings[RESULT_TITLE], timeout=60)
+    board = {name: result.text(ident) for name, ident in
+             (("manufacturer", 1002), ("product", 1003), ("verdict", 1004))}
+    running = service_registered(session)
+    session.screenshot(shots / "result.png", result.info()["rect"])
+    result.syscommand(ABOUT_COMMAND)
+    about = session.wait_window(title=captions[105], timeout=30)
+    session.screenshot(shots / "about.png", about.info()["rect"])
+    about.key(harness.VK.ESCAPE)
+    about.wait_gone(30)
+    result.close()
+    code = app.wait(60)
+    print(f"manufacturer: {board['manufacturer']}")
+    print(f"product:      {board['product']}")
+    print(f"verdict:      {board['verdict']}")
+    print(f"service ZYNDRV while the result showed: {'running' if running else 'absent'}")
+    print(f"zynid exit code {code}; screenshots in {shots}")
+
+
+def run_on_display(session, root):
+    print("click through the dialogs; the demo ends when zynid does")
+    session.start(root / "zynid.exe", cwd=root).wait(3600)
+
+
+def fallback(table, reason):
+    print(f"zynid cannot run here: {reason}")
+    print("the same table through dmiread, the reader zynid ships:")
+    return subprocess.run([str(ROOT / "build" / "native" / "bin" / "dmiread"), str(table)]).returncode
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("table", nargs="?", type=Path, default=DEFAULT_TABLE)
+    parser.add_argument("--headless", action="store_true")
+    parser.add_argument("--shots", type=Path, default=ROOT / "build" / "demo" / "shots")
+    args = parser.parse_args()
+    if not args.table.is_file():
+        parser.error(f"no such table: {args.table}")
+    reason = harness.machine_cannot_run_wine()
+    if reason:
+        return fallback(args.table, reason)
+    display = None if args.headless else os.environ.get("DISPLAY")
+    with harness.Session("demo", display=display) as session:
+        root = install(session, args.table.resolve())
+        if display:
+            run_on_display(session, root)
+        else:
+            run_headless(session, root, args.shots.resolve())
+        if service_registered(session):
+            print("the service ZYNDRV is still registered: removing it")
+            session.wine("sc", "stop", "ZYNDRV", check=False)
+            session.wine("sc", "delete", "ZYNDRV", check=False)
+            return 1
+        print("service ZYNDRV: stopped and deleted")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
