@@ -4,7 +4,7 @@
 #include "app/identification_flow.h"
 #include "app/ui/resources.h"
 #include "hw/device_channel.h"
-#include "hw/driver_service.h"
+#include "hw/win32_ports.h"
 
 IdUtilityApp::IdUtilityApp() = default;
 
@@ -89,7 +89,8 @@ int IdUtilityApp::CheckAdministratorMembership() {
 }
 
 int IdUtilityApp::OpenDriverChannel() {
-  return ::OpenDriverChannel(DeviceChannel);
+  // The not-ready prompt carries the caption of the program's other message boxes.
+  return ::OpenDriverChannel(DeviceChannel, ui::ProgramName().c_str());
 }
 
 int IdUtilityApp::OpenVxdChannel() {

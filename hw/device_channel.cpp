@@ -18,9 +18,8 @@ int Probe(HANDLE channel, DWORD code, std::uint16_t* probe_word) {
 }
 
 std::uint16_t ReadIdentity(HANDLE channel, const DmiTableRequests& requests,
-                           BoardIdentity& identity) {
+                           DmiAddressSpace& addresses, BoardIdentity& identity) {
   ChannelDevice device(channel);
-  ProcessAddressSpace addresses;
   GlobalMemory memory;
   DebuggerOutput debug;
   const DmiPlatform platform{device, addresses, memory, debug};
@@ -36,10 +35,14 @@ int ProbeVxdChannel(HANDLE channel, std::uint16_t* probe_word) {
   return Probe(channel, kVxdProbeRequest, probe_word);
 }
 
+// Each family reads the table's pages with the readability check that holds there
+// (hw/win32_dmi_platform.h).
 std::uint16_t ReadBoardIdentityNt(HANDLE channel, BoardIdentity& identity) {
-  return ReadIdentity(channel, kNtTableRequests, identity);
+  ProcessAddressSpace addresses;
+  return ReadIdentity(channel, kNtTableRequests, addresses, identity);
 }
 
 std::uint16_t ReadBoardIdentityVxd(HANDLE channel, BoardIdentity& identity) {
-  return ReadIdentity(channel, kVxdTableRequests, identity);
+  Win9xAddressSpace addresses;
+  return ReadIdentity(channel, kVxdTableRequests, addresses, identity);
 }

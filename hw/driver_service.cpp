@@ -1,55 +1,164 @@
 #include "hw/driver_service.h"
 
-#include <memory>
-#include <new>
+#include <cstring>
 
-#include "hw/device_io.h"
+#include "hw/win32_numbers.h"
 #include "protocol/device_protocol.h"
 
+namespace hw {
 namespace {
-bool TokenHoldsSid(HANDLE token, PSID sid) {
-  DWORD size = 0;
-  GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
-  if (size == 0)
-    return false;
-  std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
-  if (buffer == nullptr || !GetTokenInformation(token, TokenGroups, buffer.get(), size, &size)) {
-    return false;
+
+constexpr char kServiceName[] = "ZYNDRV";
+constexpr char kImageSuffix[] = "\\ZYNDRV.sys";
+
+// One owner per service control manager handle. Declared manager first, service second, so
+// that the service handle is closed before the manager's when both go out of scope.
+class ServiceHandleOwner {
+ public:
+  ServiceHandleOwner(ServiceApi& api, ServiceHandle handle) : api_(api), handle_(handle) {}
+  ~ServiceHandleOwner() {
+    if (handle_ != nullptr)
+      api_.CloseServiceHandle(handle_);
   }
-  const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.get());
-  for (DWORD i = 0; i < groups->GroupCount; ++i) {
-    if (EqualSid(groups->Groups[i].Sid, sid))
-      return true;
-  }
-  return false;
+  ServiceHandleOwner(const ServiceHandleOwner&) = delete;
+  ServiceHandleOwner& operator=(const ServiceHandleOwner&) = delete;
+  ServiceHandle get() const { return handle_; }
+
+ private:
+  ServiceApi& api_;
+  ServiceHandle handle_;
+};
+
+DeviceHandle OpenDevice(ServiceApi& api) {
+  return api.OpenFile(kNtDevicePath, win32::kGenericRead | win32::kGenericWrite);
 }
+
+// The current directory, then "\ZYNDRV.sys". False, with nothing written past the buffer, when
+// the directory cannot be read or the whole path does not fit.
+bool BuildImagePath(ServiceApi& api, char (&path)[win32::kMaxPath]) {
+  const std::uint32_t reported = api.CurrentDirectory(sizeof path, path);
+  if (reported == 0) {
+    api.Trace(trace::kGetCurrentDirectoryFailed, api.LastError());
+    return false;
+  }
+  // A length at or above the buffer's size is the size the directory would need: nothing
+  // usable was written. Below it, the text ends at its terminator inside the buffer.
+  const void* end = reported < sizeof path ? std::memchr(path, '\0', sizeof path) : nullptr;
+  const std::size_t length = end != nullptr ? static_cast<const char*>(end) - path : sizeof path;
+  if (length + sizeof kImageSuffix > sizeof path) {
+    api.Trace(trace::kImagePathTooLong, reported);
+    return false;
+  }
+  std::memcpy(path + length, kImageSuffix, sizeof kImageSuffix);
+  return true;
+}
+
+bool ImageIsThere(ServiceApi& api, const char* path) {
+  const DeviceHandle image = api.OpenFile(path, win32::kGenericRead);
+  if (image == InvalidDeviceHandle()) {
+    api.Trace(trace::kImageMissing);
+    return false;
+  }
+  api.CloseFile(image);
+  return true;
+}
+
+// The service's handle: a new registration, or the one an earlier run left. Null, traced,
+// when neither can be had.
+ServiceHandle RegisterOrOpen(ServiceApi& api, ServiceHandle manager, const char* image_path) {
+  const ServiceHandle created = api.RegisterService(
+      manager, kServiceName, kServiceName, win32::kServiceAllAccess, win32::kServiceKernelDriver,
+      win32::kServiceDemandStart, win32::kServiceErrorNormal, image_path);
+  if (created != nullptr)
+    return created;
+  const std::uint32_t error = api.LastError();
+  if (error != win32::kErrorServiceExists) {
+    api.Trace(trace::kCreateServiceFailed, error);
+    return nullptr;
+  }
+  // An existing registration is used as it is, whatever image path it names.
+  const ServiceHandle existing =
+      api.OpenNamedService(manager, kServiceName, win32::kServiceAllAccess);
+  if (existing == nullptr)
+    api.Trace(trace::kOpenServiceFailed, api.LastError());
+  return existing;
+}
+
+// A failed start is no failure of the open: the final device open shows whether the driver is
+// there. A device that is not ready yet gets one more start if the user asks for it.
+void Start(ServiceApi& api, ServiceHandle service, const char* caption) {
+  if (api.StartNamedService(service))
+    return;
+  const std::uint32_t error = api.LastError();
+  if (error == win32::kErrorServiceAlreadyRunning)
+    return;
+  api.Trace(trace::kStartFailed, error);
+  if (error != win32::kErrorNotReady)
+    return;
+  if (api.AskUser(kNotReadyPrompt, caption, win32::kMbRetryCancel) != win32::kIdRetry)
+    return;
+  if (!api.StartNamedService(service))
+    api.Trace(trace::kSecondStartFailed, api.LastError());
+}
+
 }  // namespace
 
-int CheckAdministratorMembership() {
-  HANDLE token = nullptr;
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
-      !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+int OpenDriverChannel(ServiceApi& api, DeviceHandle& channel, const char* caption) {
+  api.Trace(trace::kOpeningDevice);
+  channel = OpenDevice(api);
+  if (channel != InvalidDeviceHandle())
+    return 1;  // the driver is running: nothing to install or start
+  const std::uint32_t error = api.LastError();
+  if (error != win32::kErrorFileNotFound) {
+    api.Trace(trace::kCreateFileFailed, error);
     return 0;
   }
-  SID_IDENTIFIER_AUTHORITY nt_authority = {SECURITY_NT_AUTHORITY};
-  PSID administrators = nullptr;
-  int result = 0;
-  if (AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                               DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
-    result = TokenHoldsSid(token, administrators) ? 1 : 0;
-    FreeSid(administrators);
-  }
-  CloseHandle(token);
-  return result;
-}
 
-int OpenDriverChannel(HANDLE& channel) {
-  channel = OpenDeviceFile(kNtDevicePath, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL);
+  // The image is checked before the service control manager is opened, so that every 0 from
+  // here leaves the service database untouched.
+  char image_path[win32::kMaxPath] = {};
+  if (!BuildImagePath(api, image_path) || !ImageIsThere(api, image_path))
+    return 0;
+
+  {
+    ServiceHandleOwner manager(api, api.OpenServiceManager());
+    if (manager.get() == nullptr) {
+      api.Trace(trace::kOpenManagerFailed, api.LastError());
+      return 0;
+    }
+    ServiceHandleOwner service(api, RegisterOrOpen(api, manager.get(), image_path));
+    if (service.get() != nullptr)
+      Start(api, service.get(), caption);
+    // Leaving this block closes the service handle, then the manager's.
+  }
+
+  channel = OpenDevice(api);
+  if (channel == InvalidDeviceHandle())
+    api.Trace(trace::kCreateFileFailed, api.LastError());
   return 1;
 }
 
-void RemoveDriverService(HANDLE& channel) {
-  if (channel != nullptr && channel != INVALID_HANDLE_VALUE)
-    CloseHandle(channel);
+void RemoveDriverService(ServiceApi& api, DeviceHandle channel) {
+  api.CloseFile(channel);
+  ServiceHandleOwner manager(api, api.OpenServiceManager());
+  if (manager.get() == nullptr) {
+    api.Trace(trace::kOpenManagerFailed, api.LastError());
+    return;
+  }
+  ServiceHandleOwner service(
+      api, api.OpenNamedService(manager.get(), kServiceName, win32::kServiceAllAccess));
+  if (service.get() == nullptr) {
+    api.Trace(trace::kOpenServiceFailed, api.LastError());
+    return;
+  }
+  // No wait for the stopped state: the deletion is only marked while the driver unloads. A
+  // service that would not stop is left registered rather than deleted under a running driver.
+  if (!api.StopNamedService(service.get())) {
+    api.Trace(trace::kStopFailed, api.LastError());
+    return;
+  }
+  if (!api.DeleteNamedService(service.get()))
+    api.Trace(trace::kDeleteFailed, api.LastError());
 }
+
+}  // namespace hw

@@ -17,17 +17,21 @@ bool IsReadable(const MEMORY_BASIC_INFORMATION& region) {
   return region.State == MEM_COMMIT && (region.Protect & kReadable) != 0 &&
          (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) == 0;
 }
+
+// 64-bit arithmetic: an extent that runs past the top of the 4 GB space is refused, not
+// wrapped round to its bottom.
+bool FitsInAddressSpace(std::uint32_t address, std::uint32_t length) {
+  return std::uint64_t{address} + length <= 0x100000000ull;
+}
 }  // namespace
 
 const std::uint8_t* ProcessAddressSpace::Read(std::uint32_t address, std::uint32_t length) {
   const std::uint8_t* start = reinterpret_cast<const std::uint8_t*>(address);
   if (length == 0)
     return start;
-  // 64-bit arithmetic: an extent that runs past the top of the 4 GB space is refused, not
-  // wrapped round to its bottom.
-  const std::uint64_t end = std::uint64_t{address} + length;
-  if (end > 0x100000000ull)
+  if (!FitsInAddressSpace(address, length))
     return nullptr;
+  const std::uint64_t end = std::uint64_t{address} + length;
   std::uint64_t cursor = address;
   while (cursor < end) {
     MEMORY_BASIC_INFORMATION region;
@@ -43,6 +47,16 @@ const std::uint8_t* ProcessAddressSpace::Read(std::uint32_t address, std::uint32
     cursor = region_end;
   }
   return start;
+}
+
+const std::uint8_t* Win9xAddressSpace::Read(std::uint32_t address, std::uint32_t length) {
+  const std::uint8_t* start = reinterpret_cast<const std::uint8_t*>(address);
+  if (length == 0)
+    return start;
+  // Address 0 is never a table, whatever the family maps there.
+  if (!FitsInAddressSpace(address, length) || address == 0)
+    return nullptr;
+  return IsBadReadPtr(start, length) ? nullptr : start;
 }
 
 std::uint8_t* GlobalMemory::AllocateZeroed(std::uint32_t size) {

@@ -21,8 +21,18 @@ class ChannelDevice : public DmiDevice {
 
 // The driver hands out addresses in this process. An extent is handed out only when every page
 // of it is committed and readable now, so that a wrong address from a driver is refused instead
-// of faulting.
+// of faulting. The NT family's check: there VirtualQuery describes every page of the process,
+// the driver's mapping included.
 class ProcessAddressSpace : public DmiAddressSpace {
+ public:
+  const std::uint8_t* Read(std::uint32_t address, std::uint32_t length) override;
+};
+
+// The 9x family's check. There VirtualQuery does not describe every linear address a VxD can
+// hand out (the arena below 1 MB, pages a VxD committed in the shared arena), so the check
+// above could refuse a table that is perfectly readable. Instead every page of the extent is
+// read under the system's own fault guard (IsBadReadPtr), as software of that family did.
+class Win9xAddressSpace : public DmiAddressSpace {
  public:
   const std::uint8_t* Read(std::uint32_t address, std::uint32_t length) override;
 };

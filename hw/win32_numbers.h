@@ -1,0 +1,37 @@
+// The Win32 numbers that steer the administrator check and the driver service, as our own named
+// constants, so that the decision logic builds and is tested without <windows.h>. The Windows
+// forwarding layer checks each against the platform's own definition.
+#pragma once
+
+#include <cstdint>
+
+namespace win32 {
+
+// Error codes (GetLastError).
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorNotReady = 21;
+inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr std::uint32_t kErrorNoToken = 1008;
+inline constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
+inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
+inline constexpr std::uint32_t kErrorServiceNotActive = 1062;
+inline constexpr std::uint32_t kErrorServiceExists = 1073;
+
+// File access.
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+
+// Service control manager.
+inline constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
+inline constexpr std::uint32_t kServiceKernelDriver = 1;
+inline constexpr std::uint32_t kServiceDemandStart = 3;
+inline constexpr std::uint32_t kServiceErrorNormal = 1;
+
+// Message boxes.
+inline constexpr std::uint32_t kMbRetryCancel = 5;
+inline constexpr int kIdRetry = 4;
+
+// Paths are built in buffers of this many characters, terminator included.
+inline constexpr std::uint32_t kMaxPath = 260;
+
+}  // namespace win32
