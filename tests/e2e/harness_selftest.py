@@ -104,6 +104,31 @@ class TemplateRecipe(unittest.TestCase):
             self.assertNotEqual(harness._template_recipe(), base)
 
 
+class PrefixClone(unittest.TestCase):
+    def test_a_session_writes_its_prefix_never_the_template(self):
+        with tempfile.TemporaryDirectory() as folder:
+            template = Path(folder) / "template"
+            (template / "drive_c" / "windows").mkdir(parents=True)
+            (template / "system.reg").write_text("template\n")
+            (template / "drive_c" / "windows" / "win.ini").write_text("template\n")
+            harness._protect(template)
+            target = Path(folder) / "run" / "prefix"
+            mounted = harness._clone_prefix(template, target)
+            try:
+                with open(target / "system.reg", "a") as f:  # in place, as a careless test would
+                    f.write("session\n")
+                (target / "drive_c" / "windows" / "win.ini").unlink()
+                (target / "drive_c" / "new.txt").write_text("session\n")
+                self.assertEqual((target / "system.reg").read_text(), "template\nsession\n")
+            finally:
+                if mounted:
+                    harness._unmount(target)
+            self.assertEqual((template / "system.reg").read_text(), "template\n")
+            self.assertTrue((template / "drive_c" / "windows" / "win.ini").exists())
+            self.assertFalse((template / "drive_c" / "new.txt").exists())
+            harness._unprotect(template)
+
+
 JUNIT = """<?xml version="1.0" encoding="UTF-8"?>
 <testsuite tests="5" failures="1" skipped="3">
   <testcase name="unit" status="run"><system-out></system-out></testcase>
