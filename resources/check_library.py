@@ -45,6 +45,17 @@ CODE_PAGES = {0x01: 1256, 0x02: 1251, 0x04: 950, 0x05: 1250, 0x08: 1253, 0x0D: 1
 SIMPLIFIED_CHINESE = (0x0804, 0x1004)
 
 
+def program_folder(language_id):
+    """The folder the program loads for a system language (its language table)."""
+    if language_id & 0xFF == 0x04:
+        return "Chs" if language_id == 0x0804 else "Cht"
+    return {0x07: "Deu", 0x0A: "Esn", 0x0C: "Fra", 0x10: "Ita", 0x11: "Jpn",
+            0x12: "Kor"}.get(language_id & 0xFF, "Eng")
+
+
+PROGRAM_FOLDERS = {"Chs", "Cht", "Deu", "Eng", "Esn", "Fra", "Ita", "Jpn", "Kor"}
+
+
 def ansi_code_page(language_id):
     """The ANSI code page of a Windows language identifier, as a Python codec name."""
     if language_id in SIMPLIFIED_CHINESE:
@@ -205,6 +216,7 @@ def parse_strings(resources):
 class Checker:
     def __init__(self):
         self.problems = []
+        self.languages = set()
 
     def expect(self, condition, message):
         if not condition:
@@ -319,7 +331,7 @@ def check_library(check, path):
     check.expect(image.directory(9) == (0, 0), "has thread-local storage callbacks")
 
     resources = image.resources()
-    languages = image.resource_languages
+    languages = check.languages = image.resource_languages
     check.expect(len(languages) == 1, "resources of several languages: %s"
                  % ", ".join("0x%04X" % lang for lang in sorted(languages)))
     language = min(languages) if languages else 0x409
@@ -490,10 +502,17 @@ def main(argv):
     parser.add_argument("license")
     parser.add_argument("--texts", help="the language's texts.rc (UTF-8)")
     parser.add_argument("--license-source", help="the language's license.txt (UTF-8)")
+    parser.add_argument("--folder", help="the language folder the library is installed to")
     args = parser.parse_args(argv[1:])
     check = Checker()
     code_page, strings, dialogs = check_library(check, args.library)
     installed = check_license(check, args.license, code_page)
+    if args.folder in PROGRAM_FOLDERS:
+        # A folder the program knows must hold a language for which the program picks it.
+        language = min(check.languages) if check.languages else None
+        check.expect(language is not None and program_folder(language) == args.folder,
+                     "the program loads %s for language %s, not this library"
+                     % (args.folder, "none" if language is None else "0x%04X" % language))
     trail = []
     if args.texts and all(number in dialogs for number in (101, 105, 108)):
         trail += compare_with_sources(check, code_page, strings, dialogs, args.texts)

@@ -171,6 +171,26 @@ class TrailByteTest(unittest.TestCase):
             self.assertTrue(check_library.trail_backslash_characters(every, code_page), lang)
 
 
+@unittest.skipUnless(os.environ.get("ZYN_BUILD_DIR") and os.environ.get("ZYN_CMAKE"),
+                     "needs the win32 build tree")
+class InstallTest(unittest.TestCase):
+    def test_every_language_folder_is_installed_complete(self):
+        languages = sorted(name for name in os.listdir(HERE)
+                           if os.path.isfile(os.path.join(HERE, name, "texts.rc")))
+        self.assertGreaterEqual(len(languages), 9)
+        built = os.path.join(os.environ["ZYN_BUILD_DIR"], "resources")
+        with tempfile.TemporaryDirectory() as prefix:
+            subprocess.run([os.environ["ZYN_CMAKE"], "--install", os.environ["ZYN_BUILD_DIR"],
+                            "--prefix", prefix], check=True, capture_output=True)
+            for lang in languages:
+                with self.subTest(lang=lang):
+                    for name in ("ZYNRes.lrc", "license.txt"):
+                        with open(os.path.join(prefix, lang, name), "rb") as f:
+                            installed = f.read()
+                        with open(os.path.join(built, lang, name), "rb") as f:
+                            self.assertEqual(installed, f.read(), name)
+
+
 class FitTest(unittest.TestCase):
     """The estimate flags what cannot fit and passes what does."""
 
