@@ -1,10 +1,10 @@
 """Estimates whether the texts of a resource library's dialogs fit their controls.
 
 No font is at hand where the libraries are built, so the width of a text is estimated from the
-dialog font's glyph classes at 96 dots per inch: MS Sans Serif 8 pt (the western dialog font,
-dialog base units 6 x 13 pixels) and the 9 pt fonts of the double-byte scripts (12-pixel
-ideographs and syllables, 6-pixel half-width characters, base units 6 x 12). The estimate errs on
-the wide side by a few per cent; it catches a label that obviously cannot fit, not a pixel.
+dialog font's glyph widths at 96 dots per inch: MS Sans Serif 8 pt (the western dialog font,
+dialog base units 6 x 13 pixels), and the 9 pt fonts of the double-byte scripts (12-pixel
+ideographs and syllables, half-width Latin of 6 pixels or proportional, base units 6 x 12). It
+catches a label that obviously cannot fit, not a pixel.
 
 Dialog units convert to pixels by the base units: x * base_x / 4, y * base_y / 8. A static text
 wraps at spaces (and between ideographs) over as many lines as its height holds; a button, group
@@ -13,12 +13,19 @@ box title or caption has one line.
 
 import unicodedata
 
-# Pixel widths of MS Sans Serif 8 pt by glyph class (the dialog base unit, the mean of A-Z and
-# a-z, comes out at 6).
-NARROW = set("il.,:;'|!")
-SEMI = set("jIft()[]r-/ ")
-WIDE = set("mwMW%@")
-DIGITS = set("0123456789")
+# Pixel widths of MS Sans Serif 8 pt at 96 dpi for code page 1252 characters 0x20 to 0xFF, as
+# Wine's metric-compatible bitmap font (sserife.fon) has them. The dialog base unit, the mean of
+# A-Z and a-z rounded as the system does it, comes out at 6.
+SANS_SERIF_8 = bytes([
+    3, 3, 5, 7, 6, 8, 6, 2, 3, 3, 4, 6, 3, 3, 3, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 3, 3, 6, 6, 6, 6,
+    11, 7, 7, 7, 8, 7, 6, 8, 8, 3, 5, 7, 6, 9, 8, 8, 7, 8, 8, 7, 7, 8, 7, 11, 7, 7, 7, 3, 5, 3, 6, 6,
+    3, 6, 6, 6, 6, 6, 3, 6, 6, 2, 2, 6, 2, 8, 6, 6, 6, 6, 3, 5, 3, 6, 6, 8, 5, 5, 5, 4, 2, 4, 7, 3,
+    6, 3, 3, 3, 5, 6, 5, 5, 3, 11, 7, 6, 10, 3, 7, 3, 3, 3, 3, 4, 4, 6, 5, 6, 3, 9, 5, 6, 10, 3, 5, 7,
+    3, 3, 6, 6, 6, 6, 2, 6, 3, 9, 4, 6, 6, 3, 8, 6, 4, 6, 3, 3, 3, 6, 6, 3, 3, 3, 4, 6, 8, 8, 8, 6,
+    7, 7, 7, 7, 7, 7, 10, 7, 7, 7, 7, 7, 3, 3, 3, 3, 8, 8, 8, 8, 8, 8, 8, 6, 8, 8, 8, 8, 8, 7, 7, 6,
+    6, 6, 6, 6, 6, 6, 10, 6, 6, 6, 6, 6, 2, 4, 4, 4, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 5, 6, 5,
+])
+UNKNOWN_WIDTH = 8  # a character outside code page 1252: as wide as the widest letters
 
 # Double-byte fonts whose Latin letters are all half an ideograph wide; the others space them
 # proportionally, much as MS Sans Serif does.
@@ -49,21 +56,13 @@ class Font:
             return 2 * self.base_x
         if self.face in MONOSPACED_LATIN and ord(char) < 0x80:
             return self.base_x  # the fixed half-width Latin of these fonts
-        base = unicodedata.normalize("NFD", char)[0]
-        if base in NARROW:
-            width = 2
-        elif base in SEMI:
-            width = 3
-        elif base in WIDE:
-            width = 9
-        elif base in DIGITS:
-            width = 5
-        elif base.isupper():
-            width = 7
-        else:
-            width = 5
-        # A tenth wider in the double-byte fonts, whose Latin is drawn at 9 pt.
-        return width * self.base_x / 6.0 * (1.1 if self.double_byte else 1.05)
+        try:
+            code = char.encode("cp1252")[0] if char >= " " else None
+        except UnicodeEncodeError:
+            code = None
+        width = SANS_SERIF_8[code - 0x20] if code is not None else UNKNOWN_WIDTH
+        # The double-byte fonts draw their proportional Latin at 9 pt: a tenth wider.
+        return width * (1.1 if self.double_byte else 1.0)
 
     def width(self, text):
         return sum(self.char_width(c) for c in text)
