@@ -32,6 +32,7 @@ BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82
 WS_SYSMENU, WS_MINIMIZEBOX, WS_VSCROLL = 0x00080000, 0x00020000, 0x00200000
 ES_MULTILINE, ES_READONLY = 0x0004, 0x0800
 DS_SETFONT = 0x40
+BS_GROUPBOX = 7
 
 
 IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE = 0x20, 0x20000000
@@ -234,6 +235,16 @@ def check_dialogs(check, dialogs, code_page, strings):
                          control["x"] + control["w"] <= dialog["cx"] and
                          control["y"] + control["h"] <= dialog["cy"],
                          "dialog %d: control %d lies outside the dialog" % (number, control["id"]))
+        # No two controls share pixels; a group box frames others and is left out.
+        placed = [c for c in dialog["controls"]
+                  if not (c["cls"] == BUTTON and c["style"] & 0xF == BS_GROUPBOX)]
+        for i, one in enumerate(placed):
+            for other in placed[i + 1:]:
+                check.expect(one["x"] + one["w"] <= other["x"] or other["x"] + other["w"] <= one["x"]
+                             or one["y"] + one["h"] <= other["y"]
+                             or other["y"] + other["h"] <= one["y"],
+                             "dialog %d: controls %r and %r overlap"
+                             % (number, one["text"] or one["id"], other["text"] or other["id"]))
         for text in [dialog["caption"]] + [c["text"] for c in dialog["controls"]]:
             if isinstance(text, str):
                 check.expect(encodable(text, code_page),
