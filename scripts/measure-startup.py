@@ -48,7 +48,7 @@ def main():
         shutil.copy(build / "tests" / "e2e" / "zynid" / "zynid_show_agreement.exe",
                     install / "show_agreement.exe")
         shutil.copy(library, install / "Eng" / "ZYNRes.lrc")
-        shutil.copy(ROOT / "resources" / "Eng" / "license.txt", install / "Eng" / "license.txt")
+        shutil.copy(build / "resources" / "Eng" / "license.txt", install / "Eng" / "license.txt")
         session.reg_add(r"HKLM\Software\Orvex\ZYN ID Utility", "TargetDir", r"C:\ZYN")
         programs = {
             "zynid": (install / "zynid.exe", []),

@@ -2,9 +2,15 @@
 
 #include <cstring>
 
+#include "app/program_name.h"
+
 namespace ui {
 namespace {
 HMODULE g_source = nullptr;
+
+bool IsLeadByte(unsigned char byte) {
+  return IsDBCSLeadByte(byte) != FALSE;
+}
 }  // namespace
 
 void SetResourceSource(HMODULE module) {
@@ -27,16 +33,8 @@ std::string ProgramName() {
   char path[MAX_PATH + 1];
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   path[length < MAX_PATH ? length : MAX_PATH] = '\0';
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/' || *p == ':')
-      name = p + 1;
-  }
-  std::string result(name);
-  const size_t dot = result.rfind('.');
-  if (dot != std::string::npos)
-    result.erase(dot);
-  return result;
+  // The path is in the system's code page, where a double-byte character may end in 0x5C.
+  return ProgramNameFromPath(path, IsLeadByte);
 }
 
 int MessageBoxFromString(HWND owner, unsigned id, UINT type) {
