@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 xvfb xauth xdotool imagemagick fonts-wine locales
   dmidecode hyperfine python3
+  nsis xorriso
 )
 
 missing=()
