@@ -24,6 +24,11 @@ XPStyle off
 !define DRIVER_SERVICE "ZYNDRV"
 
 Name "${PRODUCT}"
+; The product's board icon, drawn by the resource build, for setup.exe and the uninstaller.
+!ifdef ICON
+Icon "${ICON}"
+UninstallIcon "${ICON}"
+!endif
 ; The medium's launcher starts "setup.exe" by that name. makensis warns that Windows applies its
 ; installer heuristics to such a name; that is wanted here (an installer that writes HKLM).
 !pragma warning disable 9000
