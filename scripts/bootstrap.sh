@@ -10,6 +10,7 @@ packages=(
   wine wine32:i386 xvfb xauth xdotool imagemagick fonts-wine locales
   dmidecode hyperfine python3
   fonts-wqy-microhei fonts-takao-gothic fonts-unfonts-core
+  nsis xorriso
 )
 
 missing=()

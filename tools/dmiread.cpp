@@ -1,8 +1,9 @@
 // dmiread: runs the board-identity reader over a saved SMBIOS table, playing the driver in a
 // simulated 32-bit address space, and prints what the reader found.
 //
-//   dmiread [--json] [--page-offset N] [--count N] FILE
+//   dmiread [--json] [--page-offset N] [--count N] [FILE]
 //
+// Without FILE it reads this machine's own table, as the kernel exports it.
 // Exit status: 0 for reader status 0 or 3, 1 for any other status, 2 for usage or file errors.
 
 #include <cerrno>
@@ -16,7 +17,14 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: dmiread [--json] [--page-offset N] [--count N] FILE\n";
+constexpr char kUsage[] =
+    "usage: dmiread [--json] [--page-offset N] [--count N] [FILE]\n"
+    "  FILE: a raw structure table or a `dmidecode --dump-bin` file;\n"
+    "        without it, this machine's own table (/sys/firmware/dmi/tables/DMI)\n";
+
+// Where the kernel exports the firmware's table and its entry point. Tests point
+// DMIREAD_TABLES_DIR elsewhere to see the messages for a missing or unreadable table.
+constexpr char kKernelTablesDir[] = "/sys/firmware/dmi/tables";
 
 struct Options {
   bool json = false;
@@ -65,9 +73,31 @@ int ParseArguments(int argc, char** argv, Options& o) {
       o.path = argv[i];
     }
   }
-  if (o.path == nullptr)
-    return UsageError("no FILE given");
   return -1;
+}
+
+// The kernel's copy of the table is readable by root only, and absent on machines without
+// SMBIOS (or without sysfs). Either case gets one line that says what to do, rather than a bare
+// errno text about a path the user never typed.
+bool CheckMachineTable(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f != nullptr) {
+    std::fclose(f);
+    return true;
+  }
+  const int error = errno;
+  if (error == EACCES || error == EPERM) {
+    std::fprintf(stderr, "dmiread: reading this machine's table (%s) needs root; try sudo\n",
+                 path.c_str());
+  } else if (error == ENOENT || error == ENOTDIR) {
+    std::fprintf(stderr,
+                 "dmiread: this machine exposes no SMBIOS table (%s is absent); give a FILE\n",
+                 path.c_str());
+  } else {
+    std::fprintf(stderr, "dmiread: cannot open this machine's table (%s): %s\n", path.c_str(),
+                 std::strerror(error));
+  }
+  return false;
 }
 
 std::string Field(const char (&field)[128]) {
@@ -140,9 +170,19 @@ int main(int argc, char** argv) {
   if (early >= 0)
     return early;
 
+  std::string path;
+  if (o.path != nullptr) {
+    path = o.path;
+  } else {
+    const char* dir = std::getenv("DMIREAD_TABLES_DIR");
+    path = std::string(dir != nullptr && *dir != '\0' ? dir : kKernelTablesDir) + "/DMI";
+    if (!CheckMachineTable(path))
+      return 2;
+  }
+
   TableImage image;
   std::string error;
-  if (!LoadTableFile(o.path, image, error)) {
+  if (!LoadTableFile(path, image, error)) {
     std::fprintf(stderr, "dmiread: %s\n", error.c_str());
     return 2;
   }

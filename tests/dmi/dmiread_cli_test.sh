@@ -7,13 +7,14 @@ tables=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+as_user=()  # a command prefix that runs dmiread as another user
 
 # expect NAME STATUS PATTERN -- ARGS...: exit status and a pattern that stdout+stderr must match.
 expect() {
   local name=$1 want=$2 pattern=$3
   shift 4
   local out rc
-  out=$("$dmiread" "$@" 2>&1)
+  out=$("${as_user[@]}" "$dmiread" "$@" 2>&1)
   rc=$?
   if [ "$rc" -ne "$want" ] || ! grep -qE -- "$pattern" <<<"$out"; then
     echo "FAIL $name: exit $rc (want $want), output:"
@@ -47,7 +48,28 @@ expect no_such_file 2 'no such file' -- "$work/missing.bin"
 expect not_a_table 2 'not a table' -- "$work/short-ep.bin"
 expect entry_point_outside 2 'outside the file' -- "$work/outside.bin"
 expect table_too_big 2 'over 65535 bytes' -- "$work/big.bin"
-expect no_file_given 2 '^usage: dmiread' --
+
+# No FILE: this machine's own table, from the folder DMIREAD_TABLES_DIR names (tests only).
+machine() { DMIREAD_TABLES_DIR=$1 expect "${@:2}"; }
+mkdir "$work/no-sysfs"
+machine "$tables/sysfs" machine_table 0 '"product":"431924G"' -- --json
+machine "$work/no-sysfs" machine_table_absent 2 '^dmiread: this machine exposes no SMBIOS table \(.*/no-sysfs/DMI is absent\); give a FILE$' --
+machine "$work/missing-folder" machine_table_folder_absent 2 'exposes no SMBIOS table' --
+# As the kernel exports it: readable by its owner only. Root reads anything, so as root the
+# check runs as nobody (the folder and dmiread must be reachable to that user).
+mkdir -m 755 "$work/sysfs"
+cp "$tables/sysfs/DMI" "$tables/sysfs/smbios_entry_point" "$work/sysfs/"
+chmod 755 "$work"
+chmod 400 "$work/sysfs/DMI" "$work/sysfs/smbios_entry_point"
+if [ "$(id -u)" -ne 0 ]; then
+  machine "$work/sysfs" machine_table_needs_root 2 '^dmiread: reading this machine.s table \(.*/sysfs/DMI\) needs root; try sudo$' --
+elif command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$dmiread"; then
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  machine "$work/sysfs" machine_table_needs_root 2 '^dmiread: reading this machine.s table \(.*/sysfs/DMI\) needs root; try sudo$' --
+  as_user=()
+else
+  echo "skip machine_table_needs_root: running as root and cannot run dmiread as another user"
+fi
 expect page_offset_too_big 2 'page-offset' -- --page-offset 4096 "$w510"
 expect count_not_a_number 2 'count' -- --count x "$w510"
 expect unknown_option 2 'unknown option --frobnicate' -- --frobnicate "$w510"
