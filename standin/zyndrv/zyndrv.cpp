@@ -211,8 +211,13 @@ bool LoadFirmwareTable(TableSource& source) {
     ULONG returned = 0;
     status =
         ZwQuerySystemInformation(kSystemFirmwareTableInformation, info, header + need, &returned);
-    if (status == STATUS_BUFFER_TOO_SMALL)
+    if (status == STATUS_BUFFER_TOO_SMALL) {
+      // The size needed arrives in the record, the whole answer's size in `returned`: take
+      // whichever is larger.
       need = info->TableBufferLength;
+      if (returned > header && returned - header > need)
+        need = returned - header;
+    }
   }
   if (!NT_SUCCESS(status)) {
     DbgPrint("ZYNDRV: no %s, and the firmware's SMBIOS table cannot be read (status 0x%08lx)\n",
