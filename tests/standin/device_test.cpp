@@ -286,18 +286,6 @@ TEST(StandinDevice, ReleasesOnlyWhatItHandedOut) {
   EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut) << "released twice";
 }
 
-TEST(StandinDevice, EveryHandoutIsDistinctAndReleasedOnItsOwn) {
-  Rig rig(Settings(4000));
-  Descriptor first{}, second{};
-  ASSERT_EQ(rig.Get(first), Answer::kDone);
-  ASSERT_EQ(rig.Get(second), Answer::kDone);
-  EXPECT_NE(first, second);
-  const uintptr_t second_head = standin::ReadDescriptor(second.data()).first_piece - 4000;
-  ASSERT_EQ(rig.Release(second), Answer::kDone);
-  EXPECT_EQ(rig.mapper.unmapped, std::vector<uintptr_t>{second_head});
-  EXPECT_EQ(rig.Release(first), Answer::kDone);
-}
-
 TEST(StandinDevice, AFullBookRefusesMoreUntilOneIsReleased) {
   Rig rig(Settings());
   std::vector<Descriptor> handed(standin::HandoutBook::kCapacity);

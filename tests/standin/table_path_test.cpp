@@ -46,22 +46,6 @@ TEST(StandinPath, RelativeTablesStartAtTheConfigurationsFolder) {
   EXPECT_EQ(Resolve("C:\\zyn\\", "\\\\server\\t.bin"), "\\\\server\\t.bin");
 }
 
-TEST(StandinPath, FolderKeepsItsSeparator) {
-  const struct {
-    const char* file;
-    const char* folder;
-  } cases[] = {
-      {"C:\\zyn\\ZYNDRV.sys", "C:\\zyn\\"},
-      {"\\??\\C:\\a/b/ZYNDRV.sys", "\\??\\C:\\a/b/"},
-      {"ZYNDRV.sys", ""},
-  };
-  for (const auto& c : cases) {
-    char out[64];
-    ASSERT_TRUE(standin::FolderOf(c.file, out, sizeof out));
-    EXPECT_STREQ(out, c.folder);
-  }
-}
-
 TEST(StandinPath, NativeForms) {
   const struct {
     const char* path;
