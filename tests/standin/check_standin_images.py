@@ -2,8 +2,8 @@
 """Checks the built stand-in drivers as the loaders will see them, without running them.
 
 ZYNDRV.sys: a 32-bit x86 native-subsystem image (not a DLL: a loader that saw one would call
-DriverEntry as DllMain), relocatable, importing from ntoskrnl.exe and hal.dll only, none of the
-calls that crash Wine's kernel emulation, at most 16 KiB.
+DriverEntry as DllMain), relocatable, with its image checksum, importing from ntoskrnl.exe and
+hal.dll only, none of the calls that crash Wine's kernel emulation, at most 16 KiB.
 zyndata.vxd: a 32-bit x86 DLL exporting DeviceIoControl, importing from KERNEL32 only (no C
 runtime DLL), relocatable.
 
@@ -14,8 +14,11 @@ import struct
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "e2e"))
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "e2e"))
+sys.path.insert(0, str(HERE.parents[1] / "standin" / "zyndrv"))
 from pe_resources import PeFile  # noqa: E402
+import pe_checksum  # noqa: E402
 
 I386 = 0x14C
 NATIVE = 1
@@ -72,6 +75,9 @@ def check_driver(path):
     traps = WINE_TRAPS & {name for names in imports.values() for name in names}
     if traps:
         problems.append(f"calls what Wine's kernel cannot do: {sorted(traps)}")
+    if struct.unpack_from("<I", image.data, pe_checksum.checksum_offset(image.data))[0] != \
+            pe_checksum.compute(image.data):
+        problems.append("image checksum not set (boot-time loading checks it)")
     if len(image.data) > DRIVER_LIMIT:
         problems.append(f"{len(image.data)} bytes, over {DRIVER_LIMIT}")
     return image, problems
