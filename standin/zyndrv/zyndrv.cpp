@@ -434,36 +434,55 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   return status;
 }
 
-// One line per open, so tests can check how the program opened the device. Options carry the
-// creation disposition in their top byte (1: FILE_OPEN, what OPEN_EXISTING becomes).
+// One line per open, so tests can check how the program opened the device: the access asked
+// for (as given and after the generic rights were mapped), the share mode, the creation
+// disposition (1: FILE_OPEN, what OPEN_EXISTING becomes), the create options (what the flags
+// become: 0x20 synchronous, that is not FILE_FLAG_OVERLAPPED; 0x1000 delete on close) and the
+// attributes. The NT family's I/O manager always passes a security context with the access and
+// the disposition in the options' top byte; a host that passes none (Wine's driver host) tells
+// the driver neither, and the line says "unknown" rather than a number that was never sent.
 NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT, PIRP irp) {
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
-  const ULONG access = security != nullptr ? security->DesiredAccess : 0;
-  const ULONG requested = security != nullptr && security->AccessState != nullptr
-                              ? security->AccessState->OriginalDesiredAccess
-                              : access;
   const ULONG options = stack->Parameters.Create.Options;
-  DbgPrint(
-      "ZYNDRV: open access=0x%08lx requested=0x%08lx share=0x%lx disposition=%lu "
-      "options=0x%06lx attributes=0x%lx process=%lu\n",
-      access, requested, static_cast<ULONG>(stack->Parameters.Create.ShareAccess), options >> 24,
-      options & 0x00FFFFFF, static_cast<ULONG>(stack->Parameters.Create.FileAttributes),
-      static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(PsGetCurrentProcessId())));
+  const ULONG share = stack->Parameters.Create.ShareAccess;
+  const ULONG attributes = stack->Parameters.Create.FileAttributes;
+  const ULONG process = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(PsGetCurrentProcessId()));
+  if (security == nullptr) {
+    DbgPrint(
+        "ZYNDRV: open access=unknown requested=unknown share=0x%lx disposition=unknown "
+        "options=0x%06lx attributes=0x%lx process=%lu\n",
+        share, options & 0x00FFFFFF, attributes, process);
+  } else {
+    const ULONG requested = security->AccessState != nullptr
+                                ? security->AccessState->OriginalDesiredAccess
+                                : security->DesiredAccess;
+    DbgPrint(
+        "ZYNDRV: open access=0x%08lx requested=0x%08lx share=0x%lx disposition=%lu "
+        "options=0x%06lx attributes=0x%lx process=%lu\n",
+        static_cast<ULONG>(security->DesiredAccess), requested, share, options >> 24,
+        options & 0x00FFFFFF, attributes, process);
+  }
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-// The last handle of an open is closing: whatever it still has mapped goes.
-NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
+// The open is going away: whatever it still has mapped goes. The NT family sends the cleanup
+// when the last handle closes, then the close; Wine's driver host sends only the close.
+void ForgetOpen(PDEVICE_OBJECT device, PIRP irp) {
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   DeviceState* state = StateOf(device);
   state->Lock();
   state->device.ReleaseOwner(reinterpret_cast<uintptr_t>(stack->FileObject));
   state->Unlock();
+}
+
+NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
+  ForgetOpen(device, irp);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
+  ForgetOpen(device, irp);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 

@@ -72,16 +72,22 @@ class StandinDrivers(E2ETestCase):
         finally:
             s.wine("sc", "stop", "ZYNDRV", check=False)
             s.wine("sc", "delete", "ZYNDRV", check=False)
-        # How the device was opened: read and write access (GENERIC_READ | GENERIC_WRITE as
-        # given, or mapped to the file rights), share mode 0. The creation disposition is logged
-        # too, but whether Wine passes it to a driver is not known here, so it is not checked.
+        # How the device was opened. Wine's driver host passes the share mode and the create
+        # options but neither the access nor the disposition (the driver logs "unknown" then);
+        # where they are given they must be read and write access and FILE_OPEN.
         opens = [line for line in self.logs().splitlines() if "ZYNDRV: open " in line]
         self.assertEqual(len(opens), 1, opens)
         fields = dict(f.split("=", 1) for f in opens[0].split("ZYNDRV: open ", 1)[1].split())
-        requested = int(fields["requested"], 16)
-        self.assertTrue(requested & 0x80000000 or requested & 0x0001, fields)  # read data
-        self.assertTrue(requested & 0x40000000 or requested & 0x0002, fields)  # write data
         self.assertEqual(int(fields["share"], 16), 0, fields)
+        options = int(fields["options"], 16)
+        self.assertTrue(options & 0x20, fields)  # synchronous: no FILE_FLAG_OVERLAPPED
+        self.assertFalse(options & 0x1000, fields)  # no FILE_FLAG_DELETE_ON_CLOSE
+        if fields["requested"] != "unknown":
+            requested = int(fields["requested"], 16)
+            self.assertTrue(requested & 0x80000000 or requested & 0x0001, fields)  # read
+            self.assertTrue(requested & 0x40000000 or requested & 0x0002, fields)  # write
+        if fields["disposition"] != "unknown":
+            self.assertEqual(fields["disposition"], "1", fields)
 
     def test_vxd_in_9x_mode(self):
         s = self.session
