@@ -15,6 +15,7 @@
 #include <new>
 
 #include "config.h"
+#include "startup.h"
 #include "device.h"
 #include "table_image.h"
 #include "table_path.h"
@@ -23,8 +24,6 @@
 namespace {
 
 constexpr char kConfigName[] = "zyndata.cfg";
-constexpr DWORD kMaxConfigBytes = 64 * 1024;
-constexpr DWORD kMaxTableFileBytes = 1024 * 1024;
 constexpr DWORD kRawSmbiosProvider = 0x52534D42;  // 'RSMB'
 constexpr size_t kPathSize = MAX_PATH + 1;
 
@@ -94,29 +93,46 @@ FileRead ReadWholeFile(const char* path, DWORD max_size, HeapBlock& contents) {
 
 typedef UINT(WINAPI* FirmwareTableCall)(DWORD, DWORD, PVOID, DWORD);
 
-bool LoadFirmwareTable(HeapBlock& buffer, standin::TableImage& image) {
-  // Looked up rather than imported: older KERNEL32s do not have it.
-  const auto call = reinterpret_cast<FirmwareTableCall>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemFirmwareTable")));
-  const UINT need = call != nullptr ? call(kRawSmbiosProvider, 0, nullptr, 0) : 0;
-  if (need == 0 || !buffer.Allocate(need) ||
-      call(kRawSmbiosProvider, 0, buffer.data(), need) != need) {
-    Say("no ", kConfigName, ", and the firmware's SMBIOS table cannot be read");
-    return false;
+// Files and the firmware's table, from the process heap; the table stays while loaded.
+class ProcessFiles : public standin::FileReader {
+ public:
+  Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
+                   uint32_t& size) override {
+    HeapBlock& block = slot == Slot::kConfig ? config_ : table_;
+    switch (ReadWholeFile(path, max_size, block)) {
+      case FileRead::kMissing:
+        return Result::kMissing;
+      case FileRead::kTooLarge:
+        return Result::kTooLarge;
+      case FileRead::kFailed:
+        return Result::kFailed;
+      case FileRead::kRead:
+        break;
+    }
+    bytes = block.data();
+    size = block.size();
+    return Result::kRead;
   }
-  const standin::TableProblem problem = standin::ReadFirmwareTable(buffer.data(), need, image);
-  if (problem != standin::TableProblem::kNone) {
-    Say("the firmware's SMBIOS table: ", standin::DescribeTableProblem(problem));
-    return false;
-  }
-  return true;
-}
 
-void SayAboutLine(uint32_t line, const char* what, const char* detail) {
-  char message[kPathSize + 96];
-  standin::FormatLineMessage(message, sizeof message, kConfigName, line, what, detail);
-  Say(message);
-}
+  bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
+    // Looked up rather than imported: older KERNEL32s do not have it.
+    const auto call = reinterpret_cast<FirmwareTableCall>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemFirmwareTable")));
+    const UINT need = call != nullptr ? call(kRawSmbiosProvider, 0, nullptr, 0) : 0;
+    if (need == 0 || !table_.Allocate(need) ||
+        call(kRawSmbiosProvider, 0, table_.data(), need) != need)
+      return false;
+    bytes = table_.data();
+    size = need;
+    return true;
+  }
+
+  void ReleaseConfig() { config_.Reset(); }
+
+ private:
+  HeapBlock config_;
+  HeapBlock table_;
+};
 
 // The caller's own memory: a page for the head and, well apart from it, pages for the rest.
 class MemoryMapper : public standin::TableMapper {
@@ -169,94 +185,35 @@ struct VxdState {
 
 // Loaded once per process and never as a global with a constructor: no runtime runs those.
 struct Loaded {
-  HeapBlock table_file;  // the table file or the firmware's answer, kept while loaded
+  ProcessFiles files;  // holds the table served while loaded
   alignas(VxdState) unsigned char state_space[sizeof(VxdState)];
   VxdState* state = nullptr;
 };
 alignas(Loaded) unsigned char g_loaded_space[sizeof(Loaded)];
 Loaded* g_loaded = nullptr;
 
-struct Paths {
-  char image[kPathSize];
-  char folder[kPathSize];
-  char config[kPathSize];
-  char table[kPathSize];
-};
-
 // Reads the configuration and its table; false (after saying why) when the VxD must not load.
-bool LoadTable(HINSTANCE self, HeapBlock& table_file, standin::Config& config,
-               standin::TableImage& image) {
-  Paths paths;
-  const DWORD n = GetModuleFileNameA(self, paths.image, sizeof paths.image);
-  if (n == 0 || n >= sizeof paths.image ||
-      !standin::FolderOf(paths.image, paths.folder, kPathSize) ||
-      !standin::ResolvePath(paths.folder, kConfigName, paths.config, kPathSize)) {
-    Say("cannot work out its own folder");
+bool Attach(HINSTANCE self) {
+  char image[kPathSize];
+  const DWORD n = GetModuleFileNameA(self, image, sizeof image);
+  if (n == 0 || n >= sizeof image) {
+    Say("cannot find its own file");
     return false;
   }
   char pid[12];
   standin::TextWriter(pid, sizeof pid).AddDecimal(GetCurrentProcessId());
-  Say("loaded from ", paths.image, "");
+  Say("loaded from ", image);
   Say("process ", pid, (GetVersion() & 0x80000000u) != 0 ? " (9x family)" : " (NT family)");
 
-  HeapBlock text;
-  switch (ReadWholeFile(paths.config, kMaxConfigBytes, text)) {
-    case FileRead::kMissing:
-      return LoadFirmwareTable(table_file, image);
-    case FileRead::kTooLarge:
-      Say(paths.config, " is over 64 KiB");
-      return false;
-    case FileRead::kFailed:
-      Say(paths.config, " cannot be read");
-      return false;
-    case FileRead::kRead:
-      break;
-  }
-  standin::ConfigError error;
-  if (!standin::ParseConfig(reinterpret_cast<const char*>(text.data()), text.size(), config,
-                            error)) {
-    char message[160];
-    standin::FormatConfigError(message, sizeof message, kConfigName, error);
-    Say(message);
-    return false;
-  }
-  if (config.table[0] == '\0')
-    return LoadFirmwareTable(table_file, image);
-  if (!standin::ResolvePath(paths.folder, config.table, paths.table, kPathSize)) {
-    SayAboutLine(config.table_line, "table path too long", config.table);
-    return false;
-  }
-  switch (ReadWholeFile(paths.table, kMaxTableFileBytes, table_file)) {
-    case FileRead::kMissing:
-      SayAboutLine(config.table_line, "no such table file", paths.table);
-      return false;
-    case FileRead::kTooLarge:
-      SayAboutLine(config.table_line, "table file over 1 MiB", paths.table);
-      return false;
-    case FileRead::kFailed:
-      SayAboutLine(config.table_line, "table file cannot be read", paths.table);
-      return false;
-    case FileRead::kRead:
-      break;
-  }
-  const standin::TableProblem problem =
-      standin::ReadTableFile(table_file.data(), table_file.size(), image);
-  if (problem != standin::TableProblem::kNone) {
-    SayAboutLine(config.table_line, standin::DescribeTableProblem(problem), paths.table);
-    return false;
-  }
-  return true;
-}
-
-bool Attach(HINSTANCE self) {
   Loaded* loaded = new (g_loaded_space) Loaded();
-  standin::Config config;
-  standin::TableImage image;
-  if (!LoadTable(self, loaded->table_file, config, image)) {
+  standin::Startup startup;
+  if (!standin::LoadStartup(image, kConfigName, loaded->files, startup)) {
+    Say(startup.message);
     loaded->~Loaded();
     return false;
   }
-  loaded->state = new (loaded->state_space) VxdState(config, image);
+  loaded->files.ReleaseConfig();
+  loaded->state = new (loaded->state_space) VxdState(startup.config, startup.image);
   g_loaded = loaded;
   return true;
 }

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "config.h"
+#include "startup.h"
 #include "device.h"
 #include "table_image.h"
 #include "table_path.h"
@@ -33,8 +34,6 @@ constexpr ULONG kPoolTag = 0x206E795A;  // "Zyn "
 constexpr ULONG kSystemFirmwareTableInformation = 76;
 constexpr ULONG kRawSmbiosProvider = 0x52534D42;  // 'RSMB'
 constexpr ACCESS_MASK kProcessVmOperation = 0x0008;
-constexpr ULONG kMaxConfigBytes = 64 * 1024;
-constexpr ULONG kMaxTableFileBytes = 1024 * 1024;
 constexpr char kConfigName[] = "zyndrv.cfg";
 constexpr size_t kPathSize = 520;
 
@@ -183,131 +182,76 @@ bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
   return w.complete() && standin::ToNativePath(plain, out, out_size);
 }
 
-// Where the table comes from, read whole before anything is served.
-struct TableSource {
-  standin::Config config;
-  PoolBlock file;  // the table file, or the firmware's answer
-  standin::TableImage image;
-  char table_path[kPathSize] = {};
-  // Work space for the paths, kept off DriverEntry's small stack.
-  char image_path[kPathSize] = {};
-  char folder[kPathSize] = {};
-  char config_path[kPathSize] = {};
-  char resolved[kPathSize] = {};
+// Files and the firmware's table for the start-up, in paged pool until the sections are filled.
+class KernelFiles : public standin::FileReader {
+ public:
+  Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
+                   uint32_t& size) override {
+    if (!standin::ToNativePath(path, native_, sizeof native_))
+      return Result::kFailed;
+    PoolBlock& block = slot == Slot::kConfig ? config_ : table_;
+    NTSTATUS status = STATUS_SUCCESS;
+    switch (ReadWholeFile(native_, max_size, block, status)) {
+      case FileRead::kMissing:
+        return Result::kMissing;
+      case FileRead::kTooLarge:
+        return Result::kTooLarge;
+      case FileRead::kFailed:
+        DbgPrint("ZYNDRV: %s: status 0x%08lx\n", native_, static_cast<ULONG>(status));
+        return Result::kFailed;
+      case FileRead::kRead:
+        break;
+    }
+    bytes = block.data();
+    size = block.size();
+    return Result::kRead;
+  }
+
+  bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
+    constexpr ULONG header = offsetof(SYSTEM_FIRMWARE_TABLE_INFORMATION, TableBuffer);
+    ULONG need = 0;
+    NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
+    for (int attempt = 0; attempt < 3 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
+      if (!table_.Allocate(header + need))
+        return false;
+      auto* info = reinterpret_cast<SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.data());
+      info->ProviderSignature = kRawSmbiosProvider;
+      info->Action = SystemFirmwareTable_Get;
+      info->TableID = 0;
+      info->TableBufferLength = need;
+      ULONG returned = 0;
+      status =
+          ZwQuerySystemInformation(kSystemFirmwareTableInformation, info, header + need, &returned);
+      if (status == STATUS_BUFFER_TOO_SMALL) {
+        // The size needed arrives in the record, the whole answer's size in `returned`: take
+        // whichever is larger.
+        need = info->TableBufferLength;
+        if (returned > header && returned - header > need)
+          need = returned - header;
+      }
+    }
+    if (!NT_SUCCESS(status)) {
+      DbgPrint("ZYNDRV: the firmware's table: status 0x%08lx\n", static_cast<ULONG>(status));
+      return false;
+    }
+    const auto* info = reinterpret_cast<const SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.data());
+    bytes = info->TableBuffer;
+    size = info->TableBufferLength < need ? info->TableBufferLength : need;
+    return true;
+  }
+
+ private:
+  PoolBlock config_;
+  PoolBlock table_;  // the table file or the firmware's answer
+  char native_[kPathSize] = {};
 };
 
-bool LoadFirmwareTable(TableSource& source) {
-  constexpr ULONG header = offsetof(SYSTEM_FIRMWARE_TABLE_INFORMATION, TableBuffer);
-  ULONG need = 0;
-  NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
-  for (int attempt = 0; attempt < 3 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
-    if (!source.file.Allocate(header + need))
-      return false;
-    auto* info = reinterpret_cast<SYSTEM_FIRMWARE_TABLE_INFORMATION*>(source.file.data());
-    info->ProviderSignature = kRawSmbiosProvider;
-    info->Action = SystemFirmwareTable_Get;
-    info->TableID = 0;
-    info->TableBufferLength = need;
-    ULONG returned = 0;
-    status =
-        ZwQuerySystemInformation(kSystemFirmwareTableInformation, info, header + need, &returned);
-    if (status == STATUS_BUFFER_TOO_SMALL) {
-      // The size needed arrives in the record, the whole answer's size in `returned`: take
-      // whichever is larger.
-      need = info->TableBufferLength;
-      if (returned > header && returned - header > need)
-        need = returned - header;
-    }
-  }
-  if (!NT_SUCCESS(status)) {
-    DbgPrint("ZYNDRV: no %s, and the firmware's SMBIOS table cannot be read (status 0x%08lx)\n",
-             kConfigName, static_cast<ULONG>(status));
-    return false;
-  }
-  const auto* info = reinterpret_cast<SYSTEM_FIRMWARE_TABLE_INFORMATION*>(source.file.data());
-  const ULONG got = info->TableBufferLength < need ? info->TableBufferLength : need;
-  const standin::TableProblem problem =
-      standin::ReadFirmwareTable(info->TableBuffer, got, source.image);
-  if (problem != standin::TableProblem::kNone) {
-    DbgPrint("ZYNDRV: the firmware's SMBIOS table: %s\n", standin::DescribeTableProblem(problem));
-    return false;
-  }
-  source.table_path[0] = '\0';
-  return true;
-}
-
-void SayAboutLine(uint32_t line, const char* what, const char* detail) {
-  char message[kPathSize + 96];
-  standin::FormatLineMessage(message, sizeof message, kConfigName, line, what, detail);
-  Say(message);
-}
-
-// The configuration beside the image and the table it names; false (after saying why) when the
-// driver must not start.
-bool LoadTableSource(PUNICODE_STRING registry_path, TableSource& source) {
-  char* image = source.image_path;
-  char* folder = source.folder;
-  char* config_path = source.config_path;
-  if (!FindImagePath(registry_path, image, kPathSize) ||
-      !standin::FolderOf(image, folder, kPathSize) ||
-      !standin::ResolvePath(folder, kConfigName, config_path, kPathSize)) {
-    Say("the image path is too long");
-    return false;
-  }
-  PoolBlock text;
-  NTSTATUS status;
-  switch (ReadWholeFile(config_path, kMaxConfigBytes, text, status)) {
-    case FileRead::kMissing:
-      return LoadFirmwareTable(source);
-    case FileRead::kTooLarge:
-      DbgPrint("ZYNDRV: %s is over %lu bytes\n", config_path, kMaxConfigBytes);
-      return false;
-    case FileRead::kFailed:
-      DbgPrint("ZYNDRV: %s cannot be read (status 0x%08lx)\n", config_path,
-               static_cast<ULONG>(status));
-      return false;
-    case FileRead::kRead:
-      break;
-  }
-  standin::ConfigError error;
-  if (!standin::ParseConfig(reinterpret_cast<const char*>(text.data()), text.size(), source.config,
-                            error)) {
-    char message[160];
-    standin::FormatConfigError(message, sizeof message, kConfigName, error);
-    Say(message);
-    return false;
-  }
-  if (source.config.table[0] == '\0')
-    return LoadFirmwareTable(source);
-
-  char* resolved = source.resolved;
-  if (!standin::ResolvePath(folder, source.config.table, resolved, kPathSize) ||
-      !standin::ToNativePath(resolved, source.table_path, sizeof source.table_path)) {
-    SayAboutLine(source.config.table_line, "table path too long", source.config.table);
-    return false;
-  }
-  switch (ReadWholeFile(source.table_path, kMaxTableFileBytes, source.file, status)) {
-    case FileRead::kMissing:
-      SayAboutLine(source.config.table_line, "no such table file", source.table_path);
-      return false;
-    case FileRead::kTooLarge:
-      SayAboutLine(source.config.table_line, "table file over 1 MiB", source.table_path);
-      return false;
-    case FileRead::kFailed:
-      SayAboutLine(source.config.table_line, "table file cannot be read", source.table_path);
-      return false;
-    case FileRead::kRead:
-      break;
-  }
-  const standin::TableProblem problem =
-      standin::ReadTableFile(source.file.data(), source.file.size(), source.image);
-  if (problem != standin::TableProblem::kNone) {
-    SayAboutLine(source.config.table_line, standin::DescribeTableProblem(problem),
-                 source.table_path);
-    return false;
-  }
-  return true;
-}
+// The start-up's work, in paged pool: DriverEntry's stack is small.
+struct StartWork {
+  KernelFiles files;
+  standin::Startup startup;
+  char image_path[kPathSize] = {};
+};
 
 // A page-file section of `size` bytes, or null.
 HANDLE CreateSection(ULONG size) {
@@ -556,36 +500,36 @@ const char* FailName(standin::FailMode mode) {
   }
 }
 
-// Paged pool holds the start-up work: DriverEntry's stack is small.
-TableSource* NewTableSource(PoolBlock& block) {
-  if (!block.Allocate(sizeof(TableSource)))
-    return nullptr;
-  return new (block.data()) TableSource();
-}
-
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
-  PoolBlock source_block;
-  TableSource* source = NewTableSource(source_block);
-  if (source == nullptr)
+  PoolBlock work_block;
+  if (!work_block.Allocate(sizeof(StartWork)))
     return STATUS_INSUFFICIENT_RESOURCES;
-  struct SourceEnd {
-    TableSource* source;
-    ~SourceEnd() { source->~TableSource(); }
-  } source_end{source};
+  StartWork* work = new (work_block.data()) StartWork();
+  struct WorkEnd {
+    StartWork* work;
+    ~WorkEnd() { work->~StartWork(); }
+  } work_end{work};
 
-  if (!LoadTableSource(registry_path, *source))
+  if (!FindImagePath(registry_path, work->image_path, sizeof work->image_path)) {
+    Say("cannot read the image path from the service key");
     return STATUS_UNSUCCESSFUL;
+  }
+  const standin::Startup& startup = work->startup;
+  if (!standin::LoadStartup(work->image_path, kConfigName, work->files, work->startup)) {
+    Say(startup.message);
+    return STATUS_UNSUCCESSFUL;
+  }
 
   const standin::TableLayout layout =
-      standin::PlanTableLayout(source->config.offset, source->image.length);
+      standin::PlanTableLayout(startup.config.offset, startup.image.length);
   SectionMapper sections;
   sections.head_section = CreateSection(layout.head_view_size);
   sections.tail_section = CreateSection(layout.tail_view_size);
   if ((layout.head_view_size > 0 && sections.head_section == nullptr) ||
       (layout.tail_view_size > 0 && sections.tail_section == nullptr) ||
-      !FillSections(sections, layout, source->image)) {
+      !FillSections(sections, layout, startup.image)) {
     CloseSections(sections);
     Say("cannot set up the table's sections");
     return STATUS_INSUFFICIENT_RESOURCES;
@@ -612,7 +556,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   }
 
   DeviceState* state =
-      new (device->DeviceExtension) DeviceState(source->config, standin::FactsOf(source->image));
+      new (device->DeviceExtension) DeviceState(startup.config, standin::FactsOf(startup.image));
   state->mapper.head_section = sections.head_section;
   state->mapper.tail_section = sections.tail_section;
   device->Flags |= DO_BUFFERED_IO;
@@ -627,9 +571,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   DbgPrint(
       "ZYNDRV: serving %lu bytes (%u structures) from %s at page offset %lu, probe 0x%04x, "
       "fail %s\n",
-      static_cast<ULONG>(source->image.length), source->image.structure_count,
-      source->table_path[0] != '\0' ? source->table_path : "the firmware",
-      static_cast<ULONG>(source->config.offset), source->config.probe,
-      FailName(source->config.fail));
+      static_cast<ULONG>(startup.image.length), startup.image.structure_count,
+      startup.table_path[0] != '\0' ? startup.table_path : "the firmware",
+      static_cast<ULONG>(startup.config.offset), startup.config.probe,
+      FailName(startup.config.fail));
   return STATUS_SUCCESS;
 }
