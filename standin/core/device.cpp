@@ -1,0 +1,233 @@
+#include "device.h"
+
+#include "text.h"
+
+namespace standin {
+
+TableLayout PlanTableLayout(uint32_t offset, uint32_t length) {
+  TableLayout layout;
+  layout.offset = offset % kTablePageSize;
+  if (length == 0)
+    return layout;
+  const uint32_t room = kTablePageSize - layout.offset;
+  layout.head_length = length < room ? length : room;
+  layout.tail_length = length - layout.head_length;
+  layout.head_view_size = kTablePageSize;
+  layout.tail_view_size =
+      (layout.tail_length + kTablePageSize - 1) / kTablePageSize * kTablePageSize;
+  return layout;
+}
+
+void FillPieces(const TableLayout& layout, const uint8_t* table, uint8_t* head_page,
+                uint8_t* tail_pages) {
+  CopyBytes(head_page + layout.offset, table, layout.head_length);
+  if (layout.tail_length > 0)
+    CopyBytes(tail_pages, table + layout.head_length, layout.tail_length);
+}
+
+void WriteDescriptor(const DescriptorFields& f, uint8_t* out) {
+  WriteLe(out + kDescFirstPiece, f.first_piece, 4);
+  WriteLe(out + kDescSecondPiece, f.second_piece, 4);
+  WriteLe(out + kDescStructureCount, f.structure_count, 2);
+  WriteLe(out + kDescMaxStructureSize, f.max_structure_size, 2);
+  WriteLe(out + kDescDriverValue1, f.driver_value1, 4);
+  WriteLe(out + kDescTableLength, f.table_length, 4);
+  WriteLe(out + kDescDriverValue2, f.driver_value2, 4);
+  WriteLe(out + kDescDriverValue3, f.driver_value3, 2);
+  WriteLe(out + kDescUnnamed, f.unnamed, 2);
+}
+
+DescriptorFields ReadDescriptor(const uint8_t* in) {
+  DescriptorFields f;
+  f.first_piece = ReadLe(in + kDescFirstPiece, 4);
+  f.second_piece = ReadLe(in + kDescSecondPiece, 4);
+  f.structure_count = static_cast<uint16_t>(ReadLe(in + kDescStructureCount, 2));
+  f.max_structure_size = static_cast<uint16_t>(ReadLe(in + kDescMaxStructureSize, 2));
+  f.driver_value1 = ReadLe(in + kDescDriverValue1, 4);
+  f.table_length = ReadLe(in + kDescTableLength, 4);
+  f.driver_value2 = ReadLe(in + kDescDriverValue2, 4);
+  f.driver_value3 = static_cast<uint16_t>(ReadLe(in + kDescDriverValue3, 2));
+  f.unnamed = static_cast<uint16_t>(ReadLe(in + kDescUnnamed, 2));
+  return f;
+}
+
+bool HandoutBook::Add(const Handout& handout) {
+  for (size_t i = 0; i < kCapacity; ++i) {
+    if (!used_[i]) {
+      entries_[i] = handout;
+      used_[i] = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HandoutBook::Take(uintptr_t owner, const uint8_t* descriptor, Handout& taken) {
+  for (size_t i = 0; i < kCapacity; ++i) {
+    if (used_[i] && entries_[i].owner == owner &&
+        SameBytes(entries_[i].descriptor, descriptor, kTableDescriptorSize)) {
+      taken = entries_[i];
+      used_[i] = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool HandoutBook::TakeOneOf(uintptr_t owner, bool any_owner, Handout& taken) {
+  for (size_t i = 0; i < kCapacity; ++i) {
+    if (used_[i] && (any_owner || entries_[i].owner == owner)) {
+      taken = entries_[i];
+      used_[i] = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+size_t HandoutBook::count() const {
+  size_t n = 0;
+  for (bool used : used_)
+    n += used ? 1 : 0;
+  return n;
+}
+
+bool TableMapper::Map(uintptr_t, const TableLayout&, uintptr_t&, uintptr_t&) {
+  return false;
+}
+
+void TableMapper::Unmap(uintptr_t, uintptr_t, uintptr_t) {}
+
+const char* DescribeAnswer(Answer answer) {
+  switch (answer) {
+    case Answer::kDone:
+      return "done";
+    case Answer::kUnknownRequest:
+      return "unknown request";
+    case Answer::kWrongSize:
+      return "buffer of the wrong size";
+    case Answer::kFailing:
+      return "failed as configured";
+    case Answer::kNotHandedOut:
+      return "descriptor not handed out";
+    case Answer::kMapFailed:
+      return "could not map the table";
+    case Answer::kTooManyTables:
+      return "too many tables mapped";
+    case Answer::kAdjacentPieces:
+      return "pieces adjacent";
+  }
+  return "unknown answer";
+}
+
+TableFacts FactsOf(const TableImage& image) {
+  TableFacts facts;
+  facts.length = image.length;
+  facts.structure_count = image.structure_count;
+  facts.max_structure_size = image.max_structure_size;
+  facts.table_address = image.table_address;
+  facts.version = image.version;
+  return facts;
+}
+
+StandinDevice::StandinDevice(const Config& config, const TableFacts& table,
+                             const RequestCodes& codes, TableMapper& mapper)
+    : probe_(config.probe),
+      fail_(config.fail),
+      table_(table),
+      layout_(PlanTableLayout(config.offset, table.length)),
+      codes_(codes),
+      mapper_(mapper) {}
+
+Answer StandinDevice::Control(uintptr_t owner, uintptr_t process, uint32_t code, const void* in,
+                              uint32_t in_size, void* out, uint32_t out_size, uint32_t& returned) {
+  returned = 0;
+  if (code != codes_.probe && code != codes_.get_table && code != codes_.release_table)
+    return Answer::kUnknownRequest;
+  if ((in_size > 0 && in == nullptr) || (out_size > 0 && out == nullptr))
+    return Answer::kWrongSize;
+
+  if (code == codes_.probe) {
+    // The caller sends whatever its word held: the answer never depends on it.
+    if (in_size != kProbeWordSize || out_size != kProbeWordSize)
+      return Answer::kWrongSize;
+    if (fail_ == FailMode::kProbe)
+      return Answer::kFailing;
+    WriteLe(static_cast<uint8_t*>(out), probe_, 2);
+    returned = kProbeWordSize;
+    return Answer::kDone;
+  }
+  if (code == codes_.get_table) {
+    if (in_size != 0 || out_size != kTableDescriptorSize)
+      return Answer::kWrongSize;
+    if (fail_ == FailMode::kTable)
+      return Answer::kFailing;
+    const Answer answer = GetTable(owner, process, static_cast<uint8_t*>(out));
+    if (answer == Answer::kDone)
+      returned = kTableDescriptorSize;
+    return answer;
+  }
+  if (in_size != kTableDescriptorSize || out_size != 0)
+    return Answer::kWrongSize;
+  return ReleaseTable(owner, static_cast<const uint8_t*>(in));
+}
+
+Answer StandinDevice::GetTable(uintptr_t owner, uintptr_t process, uint8_t* out) {
+  DescriptorFields fields;
+  fields.structure_count = table_.structure_count;
+  fields.max_structure_size = table_.max_structure_size;
+  fields.driver_value1 = table_.table_address;
+  fields.table_length = table_.length;
+  fields.driver_value2 = ++serial_;  // no two handouts alike, even at reused addresses
+  fields.driver_value3 = table_.version;
+  if (layout_.head_view_size == 0) {
+    // An empty table: nothing to map, and the reader sends no release for it.
+    WriteDescriptor(fields, out);
+    return Answer::kDone;
+  }
+  if (book_.count() == HandoutBook::kCapacity)
+    return Answer::kTooManyTables;
+
+  Handout handout;
+  handout.owner = owner;
+  handout.process = process;
+  if (!mapper_.Map(process, layout_, handout.head_view, handout.tail_view))
+    return Answer::kMapFailed;
+  if (layout_.tail_length > 0 && handout.tail_view == handout.head_view + kTablePageSize) {
+    // A reader that ran on past the head page would find the tail there and never need the
+    // second piece: not the layout this stand-in exists to present.
+    mapper_.Unmap(process, handout.head_view, handout.tail_view);
+    return Answer::kAdjacentPieces;
+  }
+  fields.first_piece = static_cast<uint32_t>(handout.head_view + layout_.offset);
+  fields.second_piece = layout_.tail_length > 0 ? static_cast<uint32_t>(handout.tail_view) : 0;
+  WriteDescriptor(fields, handout.descriptor);
+  book_.Add(handout);
+  CopyBytes(out, handout.descriptor, kTableDescriptorSize);
+  return Answer::kDone;
+}
+
+Answer StandinDevice::ReleaseTable(uintptr_t owner, const uint8_t* in) {
+  Handout handout;
+  if (!book_.Take(owner, in, handout))
+    return Answer::kNotHandedOut;
+  // Unmapped even when the release is configured to fail: the caller will not send it again.
+  mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
+  return fail_ == FailMode::kRelease ? Answer::kFailing : Answer::kDone;
+}
+
+void StandinDevice::Drop(uintptr_t owner, bool any_owner) {
+  Handout handout;
+  while (book_.TakeOneOf(owner, any_owner, handout))
+    mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
+}
+
+void StandinDevice::ReleaseOwner(uintptr_t owner) {
+  Drop(owner, false);
+}
+
+void StandinDevice::ReleaseAll() {
+  Drop(0, true);
+}
+
+}  // namespace standin

@@ -1,0 +1,90 @@
+#include "startup.h"
+
+#include "table_path.h"
+#include "text.h"
+
+namespace standin {
+namespace {
+
+bool Refuse(Startup& startup, const char* first, const char* second = "", const char* third = "") {
+  TextWriter(startup.message, sizeof startup.message).Add(first).Add(second).Add(third);
+  return false;
+}
+
+bool RefuseAtLine(Startup& startup, const char* config_name, const char* what, const char* detail) {
+  FormatLineMessage(startup.message, sizeof startup.message, config_name, startup.config.table_line,
+                    what, detail);
+  return false;
+}
+
+bool LoadFirmware(const char* config_name, FileReader& files, Startup& startup) {
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  if (!files.ReadFirmware(bytes, size))
+    return Refuse(startup, "no ", config_name, ", and the firmware reports no SMBIOS table");
+  const TableProblem problem = ReadFirmwareTable(bytes, size, startup.image);
+  if (problem != TableProblem::kNone)
+    return Refuse(startup, "the firmware's SMBIOS table: ", DescribeTableProblem(problem));
+  startup.from_firmware = true;
+  return true;
+}
+
+}  // namespace
+
+FileReader::Result FileReader::ReadWhole(Slot, const char*, uint32_t, const uint8_t*&, uint32_t&) {
+  return Result::kFailed;
+}
+
+bool FileReader::ReadFirmware(const uint8_t*&, uint32_t&) {
+  return false;
+}
+
+bool LoadStartup(const char* image_path, const char* config_name, FileReader& files,
+                 Startup& startup) {
+  if (!FolderOf(image_path, startup.folder, sizeof startup.folder) ||
+      !ResolvePath(startup.folder, config_name, startup.config_path, sizeof startup.config_path))
+    return Refuse(startup, "the image's path is too long");
+
+  const uint8_t* text = nullptr;
+  uint32_t size = 0;
+  switch (files.ReadWhole(FileReader::Slot::kConfig, startup.config_path, kMaxConfigBytes, text,
+                          size)) {
+    case FileReader::Result::kMissing:
+      return LoadFirmware(config_name, files, startup);
+    case FileReader::Result::kTooLarge:
+      return Refuse(startup, startup.config_path, " is over 64 KiB");
+    case FileReader::Result::kFailed:
+      return Refuse(startup, startup.config_path, " cannot be read");
+    case FileReader::Result::kRead:
+      break;
+  }
+  ConfigError error;
+  if (!ParseConfig(reinterpret_cast<const char*>(text), size, startup.config, error)) {
+    FormatConfigError(startup.message, sizeof startup.message, config_name, error);
+    return false;
+  }
+  if (startup.config.table[0] == '\0')
+    return LoadFirmware(config_name, files, startup);
+
+  if (!ResolvePath(startup.folder, startup.config.table, startup.table_path,
+                   sizeof startup.table_path))
+    return RefuseAtLine(startup, config_name, "table path too long", startup.config.table);
+  const uint8_t* bytes = nullptr;
+  switch (files.ReadWhole(FileReader::Slot::kTable, startup.table_path, kMaxTableFileBytes, bytes,
+                          size)) {
+    case FileReader::Result::kMissing:
+      return RefuseAtLine(startup, config_name, "no such table file", startup.table_path);
+    case FileReader::Result::kTooLarge:
+      return RefuseAtLine(startup, config_name, "table file over 1 MiB", startup.table_path);
+    case FileReader::Result::kFailed:
+      return RefuseAtLine(startup, config_name, "table file cannot be read", startup.table_path);
+    case FileReader::Result::kRead:
+      break;
+  }
+  const TableProblem problem = ReadTableFile(bytes, size, startup.image);
+  if (problem != TableProblem::kNone)
+    return RefuseAtLine(startup, config_name, DescribeTableProblem(problem), startup.table_path);
+  return true;
+}
+
+}  // namespace standin

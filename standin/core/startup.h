@@ -1,0 +1,50 @@
+// What a stand-in does before it serves anything: find its configuration beside its image, read
+// it, read the table it names (or the firmware's), and say on which line things went wrong. The
+// platform only reads files; everything else happens here, the same for both stand-ins.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "config.h"
+#include "table_image.h"
+
+namespace standin {
+
+inline constexpr size_t kMaxPath = 520;
+inline constexpr uint32_t kMaxConfigBytes = 64 * 1024;
+inline constexpr uint32_t kMaxTableFileBytes = 1024 * 1024;
+
+// Reads whole files for the start-up. A slot's bytes stay valid until that slot is read again or
+// the reader goes; the table slot's bytes are what the stand-in then serves.
+class FileReader {
+ public:
+  enum class Slot : uint8_t { kConfig, kTable };
+  enum class Result : uint8_t { kRead, kMissing, kFailed, kTooLarge };
+
+  virtual Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
+                           uint32_t& size);
+  // The firmware's raw SMBIOS data ('RSMB'), into the table slot; false when there is none.
+  virtual bool ReadFirmware(const uint8_t*& bytes, uint32_t& size);
+
+ protected:
+  ~FileReader() = default;
+};
+
+struct Startup {
+  Config config;
+  TableImage image;
+  bool from_firmware = false;
+  char table_path[kMaxPath] = {};    // the table file as opened; empty for the firmware's
+  char message[kMaxPath + 96] = {};  // why the stand-in must not start
+  // Work space, so that a kernel caller can keep all of it off its small stack.
+  char folder[kMaxPath] = {};
+  char config_path[kMaxPath] = {};
+};
+
+// `image_path` is the stand-in's own file, `config_name` its configuration's file name. False
+// with `startup.message` set when the stand-in must refuse to start.
+bool LoadStartup(const char* image_path, const char* config_name, FileReader& files,
+                 Startup& startup);
+
+}  // namespace standin

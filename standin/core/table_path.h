@@ -1,0 +1,27 @@
+// Paths the stand-ins work out for themselves: the folder of their own image, the table file a
+// configuration names, and (for the kernel driver) the native form of a Win32 path. Forward and
+// back slashes are both separators. Every result is written into a caller's buffer; false when
+// it does not fit (nothing half-written is used).
+#pragma once
+
+#include <stddef.h>
+
+namespace standin {
+
+// "\x", "/x" (a root or a UNC path) and "X:..." are absolute; anything else is relative.
+bool IsAbsolutePath(const char* path);
+
+// The folder of `file`, with its trailing separator ("C:\zyn\" for "C:\zyn\ZYNDRV.sys"); empty
+// when `file` has no separator.
+bool FolderOf(const char* file, char* out, size_t out_size);
+
+// `value` as it is when absolute, else `folder` (as FolderOf gives it) followed by `value`.
+bool ResolvePath(const char* folder, const char* value, char* out, size_t out_size);
+
+// The kernel's form of a path, with back slashes only: "C:\x" -> "\??\C:\x",
+// "\\server\share\x" -> "\??\UNC\server\share\x", "\\?\C:\x" or "\\.\C:\x" -> "\??\C:\x",
+// other paths that start with a separator (already native: "\??\...", "\SystemRoot\...") stay,
+// and relative ones are taken from the system root, as the service manager's image paths are.
+bool ToNativePath(const char* path, char* out, size_t out_size);
+
+}  // namespace standin

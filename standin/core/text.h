@@ -1,0 +1,47 @@
+// Small byte and text helpers for code that runs without a C runtime (the kernel driver and the
+// in-process VxD stand-in): no allocation, every write bounded by the buffer it is given.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace standin {
+
+void CopyBytes(void* to, const void* from, size_t n);
+void FillBytes(void* to, uint8_t value, size_t n);
+bool SameBytes(const void* a, const void* b, size_t n);
+size_t TextLength(const char* text);
+
+inline uint32_t ReadLe(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i)
+    v = (v << 8) | p[i];
+  return v;
+}
+
+inline void WriteLe(uint8_t* p, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Appends to a fixed buffer and keeps it NUL-terminated; what does not fit is dropped and
+// remembered, so a caller can tell a cut message (or refuse a cut path).
+class TextWriter {
+ public:
+  TextWriter(char* buffer, size_t size);
+  TextWriter& Add(const char* text);
+  TextWriter& Add(const char* text, size_t length);
+  TextWriter& AddDecimal(uint32_t value);
+  TextWriter& AddHex(uint32_t value);  // 0x-prefixed, lower case
+  TextWriter& AddChar(char c);
+  bool complete() const { return complete_; }
+  size_t length() const { return length_; }
+
+ private:
+  char* buffer_;
+  size_t size_;
+  size_t length_ = 0;
+  bool complete_ = true;
+};
+
+}  // namespace standin

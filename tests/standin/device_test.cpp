@@ -1,0 +1,389 @@
+// The requests both stand-ins answer: probe word, descriptor, two-piece layout and the book of
+// descriptors handed out. A fake mapper stands in for sections or the caller's memory; the last
+// tests run the program's own reader against the stand-in logic.
+#include "device.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dmi_reader.h"
+#include "sim_driver.h"
+#include "table_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Descriptor = std::array<uint8_t, kTableDescriptorSize>;
+using standin::Answer;
+using standin::Config;
+using standin::FailMode;
+using standin::StandinDevice;
+using standin::TableFacts;
+using standin::TableLayout;
+
+// Hands out head pages 1 MiB apart and tails 128 KiB after their head; records what is mapped.
+// With a `space`, it also makes the table's bytes readable there, as a real mapper would.
+class FakeMapper : public standin::TableMapper {
+ public:
+  struct View {
+    uintptr_t process;
+    uintptr_t tail;
+  };
+  bool fail = false;
+  bool adjacent = false;
+  const Bytes* table = nullptr;
+  SimAddressSpace* space = nullptr;
+  std::map<uintptr_t, View> mapped;  // head -> (process, tail)
+  std::vector<uintptr_t> unmapped;   // heads, in order
+
+  bool Map(uintptr_t process, const TableLayout& layout, uintptr_t& head,
+           uintptr_t& tail) override {
+    if (fail)
+      return false;
+    head = 0x00400000 + 0x00100000 * next_++;
+    tail = layout.tail_view_size > 0 ? head + (adjacent ? kTablePageSize : 0x20000) : 0;
+    mapped[head] = {process, tail};
+    if (space != nullptr) {
+      Bytes head_page(layout.head_view_size), tail_pages(layout.tail_view_size);
+      standin::FillPieces(layout, table->data(), head_page.data(), tail_pages.data());
+      space->Map(static_cast<uint32_t>(head), head_page);
+      if (tail != 0)
+        space->Map(static_cast<uint32_t>(tail), tail_pages);
+    }
+    return true;
+  }
+  void Unmap(uintptr_t process, uintptr_t head, uintptr_t tail) override {
+    auto it = mapped.find(head);
+    ASSERT_NE(it, mapped.end()) << "unmapped something never mapped";
+    EXPECT_EQ(it->second.process, process);
+    EXPECT_EQ(it->second.tail, tail);
+    mapped.erase(it);
+    unmapped.push_back(head);
+  }
+
+ private:
+  uintptr_t next_ = 0;
+};
+
+TableFacts Facts(uint32_t length) {
+  TableFacts facts;
+  facts.length = length;
+  facts.structure_count = 41;
+  facts.max_structure_size = 0x99;
+  facts.table_address = 0x000F1234;
+  facts.version = 0x0207;
+  return facts;
+}
+
+Config Settings(uint32_t offset = 0, FailMode fail = FailMode::kNone, uint16_t probe = 0x0101) {
+  Config config;
+  config.offset = offset;
+  config.fail = fail;
+  config.probe = probe;
+  return config;
+}
+
+constexpr uintptr_t kOwner = 0x1111;
+constexpr uintptr_t kProcess = 42;
+
+struct Rig {
+  FakeMapper mapper;
+  StandinDevice device;
+  explicit Rig(const Config& config, uint32_t length = 300,
+               const standin::RequestCodes& codes = standin::kNtRequests)
+      : device(config, Facts(length), codes, mapper) {}
+
+  Answer Probe(uint16_t& word, uint32_t in_size = 2, uint32_t out_size = 2) {
+    uint32_t returned = 0;
+    return device.Control(kOwner, kProcess, standin::kNtRequests.probe, &word, in_size, &word,
+                          out_size, returned);
+  }
+  Answer Get(Descriptor& d, uintptr_t owner = kOwner, uint32_t out_size = kTableDescriptorSize,
+             uint32_t in_size = 0) {
+    uint32_t returned = 0;
+    const Answer a =
+        device.Control(owner, kProcess, standin::kNtRequests.get_table,
+                       in_size ? d.data() : nullptr, in_size, d.data(), out_size, returned);
+    EXPECT_EQ(returned, a == Answer::kDone ? kTableDescriptorSize : 0u);
+    return a;
+  }
+  Answer Release(const Descriptor& d, uintptr_t owner = kOwner,
+                 uint32_t in_size = kTableDescriptorSize) {
+    uint32_t returned = 0;
+    return device.Control(owner, kProcess, standin::kNtRequests.release_table, d.data(), in_size,
+                          nullptr, 0, returned);
+  }
+};
+
+TEST(StandinLayout, SplitsAtThePageEnd) {
+  const struct {
+    uint32_t offset, length, head, tail, tail_view;
+  } cases[] = {
+      {0, 0, 0, 0, 0},
+      {0, 100, 100, 0, 0},
+      {0, 4096, 4096, 0, 0},
+      {0, 4097, 4096, 1, 4096},
+      {96, 4000, 4000, 0, 0},
+      {96, 4001, 4000, 1, 4096},
+      {4000, 300, 96, 204, 4096},
+      {4095, 1, 1, 0, 0},
+      {4095, 2, 1, 1, 4096},
+      {4095, 8194, 1, 8193, 12288},
+      {100, 65535, 3996, 61539, 65536},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "offset " << c.offset << " length " << c.length);
+    const TableLayout layout = standin::PlanTableLayout(c.offset, c.length);
+    EXPECT_EQ(layout.offset, c.offset);
+    EXPECT_EQ(layout.head_length, c.head);
+    EXPECT_EQ(layout.tail_length, c.tail);
+    EXPECT_EQ(layout.head_view_size, c.length ? kTablePageSize : 0);
+    EXPECT_EQ(layout.tail_view_size, c.tail_view);
+  }
+}
+
+TEST(StandinLayout, PiecesPutTogetherGiveTheTableAtEveryOffset) {
+  Bytes table(9000);
+  for (size_t i = 0; i < table.size(); ++i)
+    table[i] = static_cast<uint8_t>(i * 7 + 3);
+  for (uint32_t length : {1u, 300u, 4096u, 9000u}) {
+    for (uint32_t offset = 0; offset < kTablePageSize; ++offset) {
+      const TableLayout layout = standin::PlanTableLayout(offset, length);
+      Bytes head(layout.head_view_size), tail(layout.tail_view_size);
+      standin::FillPieces(layout, table.data(), head.data(), tail.data());
+      // What a reader does with two pieces: the bytes to the page's end, then the second piece.
+      Bytes joined(head.begin() + offset, head.begin() + offset + layout.head_length);
+      joined.insert(joined.end(), tail.begin(), tail.begin() + layout.tail_length);
+      ASSERT_EQ(joined, Bytes(table.begin(), table.begin() + length))
+          << "offset " << offset << " length " << length;
+      ASSERT_EQ(layout.tail_length > 0, offset + length > kTablePageSize);
+    }
+  }
+}
+
+TEST(StandinDevice, ProbeAnswersTheConfiguredWordWhateverArrives) {
+  for (uint16_t configured : {0x0101, 0x0001, 0x0000, 0xFFFF}) {
+    Rig rig(Settings(0, FailMode::kNone, configured));
+    for (uint16_t arriving : {0x0000, 0xFFFF, 0x0101}) {
+      uint16_t word = arriving;
+      ASSERT_EQ(rig.Probe(word), Answer::kDone);
+      EXPECT_EQ(word, configured);
+    }
+  }
+}
+
+TEST(StandinDevice, RefusesBuffersOfTheWrongSize) {
+  Rig rig(Settings());
+  uint16_t word = 0;
+  EXPECT_EQ(rig.Probe(word, 1, 2), Answer::kWrongSize);
+  EXPECT_EQ(rig.Probe(word, 2, 4), Answer::kWrongSize);
+  EXPECT_EQ(rig.Probe(word, 0, 2), Answer::kWrongSize);
+  uint32_t returned = 7;
+  EXPECT_EQ(rig.device.Control(kOwner, kProcess, kNtProbeRequest, nullptr, 2, &word, 2, returned),
+            Answer::kWrongSize);
+  EXPECT_EQ(returned, 0u);
+
+  Descriptor d{};
+  EXPECT_EQ(rig.Get(d, kOwner, kTableDescriptorSize - 1), Answer::kWrongSize);
+  EXPECT_EQ(rig.Get(d, kOwner, kTableDescriptorSize + 1), Answer::kWrongSize);
+  EXPECT_EQ(rig.Get(d, kOwner, kTableDescriptorSize, 4), Answer::kWrongSize);
+  EXPECT_TRUE(rig.mapper.mapped.empty());
+
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  EXPECT_EQ(rig.Release(d, kOwner, kTableDescriptorSize - 1), Answer::kWrongSize);
+  EXPECT_EQ(rig.mapper.mapped.size(), 1u) << "a refused release unmaps nothing";
+  EXPECT_EQ(rig.Release(d), Answer::kDone);
+}
+
+TEST(StandinDevice, OnlyTheOwnFamilysCodesAreAnswered) {
+  Rig rig(Settings(), 300, standin::kVxdRequests);
+  uint16_t word = 0;
+  uint32_t returned = 0;
+  EXPECT_EQ(rig.Probe(word), Answer::kUnknownRequest);  // the NT code
+  EXPECT_EQ(rig.device.Control(0, 0, kVxdProbeRequest, &word, 2, &word, 2, returned),
+            Answer::kDone);
+  EXPECT_EQ(word, 0x0101);
+}
+
+TEST(StandinDevice, DescriptorDescribesTheMappedTable) {
+  Rig rig(Settings(96));
+  Descriptor d{};
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  ASSERT_EQ(rig.mapper.mapped.size(), 1u);
+  const uintptr_t head = rig.mapper.mapped.begin()->first;
+  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
+  EXPECT_EQ(f.first_piece, head + 96);
+  EXPECT_EQ(f.second_piece, 0u) << "96 + 300 bytes fit the page";
+  EXPECT_EQ(f.structure_count, 41);
+  EXPECT_EQ(f.max_structure_size, 0x99);
+  EXPECT_EQ(f.table_length, 300u);
+  EXPECT_EQ(f.driver_value1, 0x000F1234u);
+  EXPECT_EQ(f.driver_value3, 0x0207);
+  EXPECT_EQ(rig.mapper.mapped.begin()->second.process, kProcess);
+}
+
+TEST(StandinDevice, TwoPiecesAreNotAdjacent) {
+  Rig rig(Settings(4000));
+  Descriptor d{};
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
+  const uintptr_t head = rig.mapper.mapped.begin()->first;
+  EXPECT_EQ(f.first_piece, head + 4000);
+  EXPECT_EQ(f.second_piece, rig.mapper.mapped.begin()->second.tail);
+  EXPECT_NE(f.second_piece, head + kTablePageSize);
+}
+
+TEST(StandinDevice, RefusesATailRightBehindTheHeadPage) {
+  Rig rig(Settings(4000));
+  rig.mapper.adjacent = true;
+  Descriptor d{};
+  EXPECT_EQ(rig.Get(d), Answer::kAdjacentPieces);
+  EXPECT_TRUE(rig.mapper.mapped.empty());
+  EXPECT_EQ(rig.device.outstanding(), 0u);
+}
+
+TEST(StandinDevice, EachFailModeFailsItsRequestOnly) {
+  for (FailMode mode : {FailMode::kProbe, FailMode::kTable, FailMode::kRelease}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    Rig rig(Settings(4000, mode));
+    uint16_t word = 0;
+    EXPECT_EQ(rig.Probe(word) == Answer::kFailing, mode == FailMode::kProbe);
+    Descriptor d{};
+    const Answer got = rig.Get(d);
+    EXPECT_EQ(got == Answer::kFailing, mode == FailMode::kTable);
+    if (got != Answer::kDone) {
+      EXPECT_TRUE(rig.mapper.mapped.empty());
+      continue;
+    }
+    EXPECT_EQ(rig.Release(d) == Answer::kFailing, mode == FailMode::kRelease);
+    // A failing release still unmaps: the caller will not send it again.
+    EXPECT_TRUE(rig.mapper.mapped.empty());
+    EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut);
+  }
+}
+
+TEST(StandinDevice, ReleasesOnlyWhatItHandedOut) {
+  Rig rig(Settings(4000));
+  Descriptor d{};
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  for (size_t at : {kDescFirstPiece, kDescSecondPiece, kDescStructureCount, kDescDriverValue1,
+                    kDescTableLength, kDescDriverValue2, kDescDriverValue3, kDescUnnamed + 1}) {
+    Descriptor changed = d;
+    changed[at] ^= 0x01;
+    EXPECT_EQ(rig.Release(changed), Answer::kNotHandedOut) << "byte " << at;
+  }
+  EXPECT_EQ(rig.Release(d, kOwner + 1), Answer::kNotHandedOut) << "another open's descriptor";
+  EXPECT_EQ(rig.Release(Descriptor{}), Answer::kNotHandedOut);
+  EXPECT_EQ(rig.mapper.mapped.size(), 1u);
+  EXPECT_EQ(rig.Release(d), Answer::kDone);
+  EXPECT_TRUE(rig.mapper.mapped.empty());
+  EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut) << "released twice";
+}
+
+TEST(StandinDevice, AFullBookRefusesMoreUntilOneIsReleased) {
+  Rig rig(Settings());
+  std::vector<Descriptor> handed(standin::HandoutBook::kCapacity);
+  for (Descriptor& d : handed)
+    ASSERT_EQ(rig.Get(d), Answer::kDone);
+  Descriptor extra{};
+  EXPECT_EQ(rig.Get(extra), Answer::kTooManyTables);
+  EXPECT_EQ(rig.mapper.mapped.size(), standin::HandoutBook::kCapacity) << "nothing more mapped";
+  ASSERT_EQ(rig.Release(handed[5]), Answer::kDone);
+  EXPECT_EQ(rig.Get(extra), Answer::kDone);
+}
+
+TEST(StandinDevice, AFailedMapLeavesNoHandout) {
+  Rig rig(Settings());
+  rig.mapper.fail = true;
+  Descriptor d{};
+  EXPECT_EQ(rig.Get(d), Answer::kMapFailed);
+  EXPECT_EQ(rig.device.outstanding(), 0u);
+  EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut);
+}
+
+TEST(StandinDevice, AnEmptyTableMapsNothing) {
+  Rig rig(Settings(), 0);
+  Descriptor d;
+  d.fill(0xEE);
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
+  EXPECT_EQ(f.table_length, 0u);
+  EXPECT_EQ(f.first_piece, 0u);
+  EXPECT_EQ(f.second_piece, 0u);
+  EXPECT_TRUE(rig.mapper.mapped.empty());
+  EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut);
+}
+
+TEST(StandinDevice, AClosingOpenLosesItsMappingsAndOnlyThose) {
+  Rig rig(Settings(4000));
+  Descriptor a{}, b{}, c{};
+  ASSERT_EQ(rig.Get(a, 1), Answer::kDone);
+  ASSERT_EQ(rig.Get(b, 2), Answer::kDone);
+  ASSERT_EQ(rig.Get(c, 1), Answer::kDone);
+  rig.device.ReleaseOwner(1);
+  EXPECT_EQ(rig.mapper.mapped.size(), 1u);
+  EXPECT_EQ(rig.Release(b, 2), Answer::kDone);
+  ASSERT_EQ(rig.Get(a, 3), Answer::kDone);
+  rig.device.ReleaseAll();  // unload
+  EXPECT_TRUE(rig.mapper.mapped.empty());
+  EXPECT_EQ(rig.device.outstanding(), 0u);
+}
+
+// The program's reader against the stand-in logic, through the device channel as the reader
+// sees it: the board must come out whole wherever the table lies in its page.
+class StandinChannel : public DmiDevice {
+ public:
+  explicit StandinChannel(StandinDevice& device) : device_(device) {}
+  bool IsInvalidHandle() const override { return false; }
+  bool Control(uint32_t code, const void* in, uint32_t in_size, void* out,
+               uint32_t out_size) override {
+    uint32_t returned = 0;
+    return device_.Control(kOwner, kProcess, code, in, in_size, out, out_size, returned) ==
+           Answer::kDone;
+  }
+
+ private:
+  StandinDevice& device_;
+};
+
+TEST(StandinDevice, TheReaderFindsTheBoardAtEveryKindOfOffset) {
+  std::ifstream in(std::string(ZYN_TEST_TABLES) + "/lenovo-thinkpad-w510.bin", std::ios::binary);
+  const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  standin::TableImage image;
+  ASSERT_EQ(standin::ReadTableFile(file.data(), file.size(), image), standin::TableProblem::kNone);
+  const Bytes table(image.bytes, image.bytes + image.length);
+  ASSERT_GT(table.size(), 4096u - 4000u);
+
+  for (const auto& family : {std::make_pair(standin::kNtRequests, kNtTableRequests),
+                             std::make_pair(standin::kVxdRequests, kVxdTableRequests)}) {
+    for (uint32_t offset : {0u, 96u, 4000u, 4095u}) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset);
+      SimAddressSpace space;
+      FakeMapper mapper;
+      mapper.table = &table;
+      mapper.space = &space;
+      StandinDevice device(Settings(offset), standin::FactsOf(image), family.first, mapper);
+      StandinChannel channel(device);
+      SimAllocator memory;
+      SimDebugOutput debug;
+      BoardIdentity identity{};
+      ResetDmiReaderState();
+      EXPECT_EQ(
+          ReadBoardIdentity(DmiPlatform{channel, space, memory, debug}, family.second, identity),
+          kDmiStatusOk);
+      EXPECT_STREQ(identity.manufacturer, "LENOVO");
+      EXPECT_STREQ(identity.product, "431924G");
+      EXPECT_EQ(device.outstanding(), 0u) << "the reader's release was accepted";
+      EXPECT_TRUE(mapper.mapped.empty());
+    }
+  }
+  ResetDmiReaderState();
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// The start-up both stand-ins share: configuration beside the image, the table it names or the
+// firmware's, and a message naming the line whenever the stand-in must refuse to start.
+#include "startup.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using standin::FileReader;
+using standin::Startup;
+
+// Files by exact path; a path it does not know is missing. Records what was opened.
+class FakeFiles : public FileReader {
+ public:
+  std::map<std::string, std::string> files;
+  std::map<std::string, Result> failures;
+  std::string firmware;
+  bool has_firmware = false;
+  std::vector<std::string> opened;
+
+  Result ReadWhole(Slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
+                   uint32_t& size) override {
+    opened.emplace_back(path);
+    if (failures.count(path))
+      return failures[path];
+    auto it = files.find(path);
+    if (it == files.end())
+      return Result::kMissing;
+    if (it->second.size() > max_size)
+      return Result::kTooLarge;
+    bytes = reinterpret_cast<const uint8_t*>(it->second.data());
+    size = static_cast<uint32_t>(it->second.size());
+    return Result::kRead;
+  }
+  bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
+    bytes = reinterpret_cast<const uint8_t*>(firmware.data());
+    size = static_cast<uint32_t>(firmware.size());
+    return has_firmware;
+  }
+};
+
+// A raw table of one end-of-table structure, and the firmware's answer carrying it.
+const std::string kTable("\x7f\x04\x00\x00\x00\x00", 6);
+const std::string kFirmware = std::string("\x00\x02\x08\x00\x06\x00\x00\x00", 8) + kTable;
+
+constexpr char kImage[] = "C:\\zyn\\ZYNDRV.sys";
+
+TEST(StandinStartup, WithoutAConfigurationServesTheFirmwaresTable) {
+  FakeFiles files;
+  files.firmware = kFirmware;
+  files.has_firmware = true;
+  Startup startup;
+  ASSERT_TRUE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup)) << startup.message;
+  EXPECT_EQ(files.opened, std::vector<std::string>{"C:\\zyn\\zyndrv.cfg"});
+  EXPECT_TRUE(startup.from_firmware);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(startup.image.bytes), startup.image.length),
+            kTable);
+  EXPECT_EQ(startup.config.probe, standin::kDefaultProbeWord);
+}
+
+TEST(StandinStartup, AConfigurationWithoutATableKeepsTheFirmwaresTable) {
+  FakeFiles files;
+  files.files["C:\\zyn\\zyndrv.cfg"] = "probe = 1\n";
+  files.firmware = kFirmware;
+  files.has_firmware = true;
+  Startup startup;
+  ASSERT_TRUE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup)) << startup.message;
+  EXPECT_TRUE(startup.from_firmware);
+  EXPECT_EQ(startup.config.probe, 1);
+}
+
+TEST(StandinStartup, TablesAreFoundRelativeToTheConfigurationOrWhereTheySay) {
+  const struct {
+    const char* value;
+    const char* opened;
+  } cases[] = {
+      {"w510.bin", "C:\\zyn\\w510.bin"},
+      {"tables/w510.bin", "C:\\zyn\\tables/w510.bin"},
+      {"D:\\tables\\w510.bin", "D:\\tables\\w510.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    FakeFiles files;
+    files.files["C:\\zyn\\zyndrv.cfg"] = std::string("offset = 4095\ntable = ") + c.value;
+    files.files[c.opened] = kTable;
+    Startup startup;
+    ASSERT_TRUE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup)) << startup.message;
+    EXPECT_FALSE(startup.from_firmware);
+    EXPECT_STREQ(startup.table_path, c.opened);
+    EXPECT_EQ(startup.image.length, kTable.size());
+    EXPECT_EQ(startup.config.offset, 4095u);
+  }
+}
+
+TEST(StandinStartup, RefusesToStartSayingWhy) {
+  const std::string config = "# test\ntable = w510.bin\n";
+  const struct {
+    const char* name;
+    std::string config;  // empty: no configuration file
+    const char* table;   // null: no table file
+    FileReader::Result config_failure;
+    bool firmware;
+    std::string message;
+  } cases[] = {
+      {"unknown key", "offset = 1\ntabel = x\n", nullptr, FileReader::Result::kRead, true,
+       "zyndrv.cfg line 2: unknown key \"tabel\""},
+      {"missing table file", config, nullptr, FileReader::Result::kRead, true,
+       "zyndrv.cfg line 2: no such table file \"C:\\zyn\\w510.bin\""},
+      {"not a table", config, "_SM_ short", FileReader::Result::kRead, true,
+       "zyndrv.cfg line 2: the entry point is cut short \"C:\\zyn\\w510.bin\""},
+      {"configuration unreadable", "", nullptr, FileReader::Result::kFailed, true,
+       "C:\\zyn\\zyndrv.cfg cannot be read"},
+      {"configuration too large", "", nullptr, FileReader::Result::kTooLarge, true,
+       "C:\\zyn\\zyndrv.cfg is over 64 KiB"},
+      {"no firmware table", "", nullptr, FileReader::Result::kMissing, false,
+       "no zyndrv.cfg, and the firmware reports no SMBIOS table"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFiles files;
+    if (!c.config.empty())
+      files.files["C:\\zyn\\zyndrv.cfg"] = c.config;
+    if (c.config_failure != FileReader::Result::kRead)
+      files.failures["C:\\zyn\\zyndrv.cfg"] = c.config_failure;
+    if (c.table != nullptr)
+      files.files["C:\\zyn\\w510.bin"] = c.table;
+    files.firmware = kFirmware;
+    files.has_firmware = c.firmware;
+    Startup startup;
+    EXPECT_FALSE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup));
+    EXPECT_EQ(startup.message, c.message);
+  }
+}
+
+TEST(StandinStartup, TheShippedExampleConfigurationIsValidAsItStands) {
+  std::ifstream in(ZYN_STANDIN_DIR "/zyndrv.cfg.example", std::ios::binary);
+  ASSERT_TRUE(in);
+  FakeFiles files;
+  files.files["C:\\zyn\\zyndrv.cfg"] = {std::istreambuf_iterator<char>(in),
+                                        std::istreambuf_iterator<char>()};
+  files.firmware = kFirmware;
+  files.has_firmware = true;
+  Startup startup;
+  ASSERT_TRUE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup)) << startup.message;
+  EXPECT_EQ(startup.config.offset, 0u);
+  EXPECT_EQ(startup.config.probe, standin::kDefaultProbeWord);
+  EXPECT_EQ(startup.config.fail, standin::FailMode::kNone);
+}
+
+}  // namespace

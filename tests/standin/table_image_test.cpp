@@ -1,0 +1,253 @@
+// Finding the structure table in a table file or in the firmware's answer.
+#include "table_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "table_file.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using standin::TableImage;
+using standin::TableProblem;
+
+// BIOS (type 0, 2 strings, 20 bytes), base board (type 2, 2 strings, 23 bytes, the longest) and
+// the end of table: 3 structures.
+Bytes SmallTable() {
+  using namespace std::string_literals;
+  const std::string t =
+      "\x00\x08\x00\x00\x01\x02\x00\x00Vendor\0"
+      "1.0\0\0"s +
+      "\x02\x08\x01\x00\x01\x02\x00\x00Maker\0"
+      "Board 1\0\0"s +
+      "\x7f\x04\x02\x00\x00\x00"s;
+  return Bytes(t.begin(), t.end());
+}
+
+void Put(Bytes& b, size_t at, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The three entry point forms as dump files write them: entry point at 0, table at 0x20.
+Bytes SmDump(const Bytes& table, uint16_t count, uint16_t max_size) {
+  Bytes b(0x20, 0);
+  std::memcpy(b.data(), "_SM_", 4);
+  b[0x06] = 2;
+  b[0x07] = 7;
+  Put(b, 0x08, max_size, 2);
+  std::memcpy(b.data() + 0x10, "_DMI_", 5);
+  Put(b, 0x16, static_cast<uint32_t>(table.size()), 2);
+  Put(b, 0x18, 0x20, 4);
+  Put(b, 0x1C, count, 2);
+  b.insert(b.end(), table.begin(), table.end());
+  return b;
+}
+
+Bytes Sm3Dump(const Bytes& table, uint32_t maximum_length) {
+  Bytes b(0x20, 0);
+  std::memcpy(b.data(), "_SM3_", 5);
+  b[0x07] = 3;
+  b[0x08] = 2;
+  Put(b, 0x0C, maximum_length, 4);
+  Put(b, 0x10, 0x20, 4);
+  b.insert(b.end(), table.begin(), table.end());
+  return b;
+}
+
+Bytes DmiDump(const Bytes& table, uint16_t count) {
+  Bytes b(0x20, 0);
+  std::memcpy(b.data(), "_DMI_", 5);
+  Put(b, 0x06, static_cast<uint32_t>(table.size()), 2);
+  Put(b, 0x08, 0x20, 4);
+  Put(b, 0x0C, count, 2);
+  b[0x0E] = 0x21;
+  b.insert(b.end(), table.begin(), table.end());
+  return b;
+}
+
+Bytes Prefix(const Bytes& b, size_t n) {
+  return Bytes(b.begin(), b.begin() + n);
+}
+
+Bytes Table(const TableImage& image) {
+  return Bytes(image.bytes, image.bytes + image.length);
+}
+
+TEST(StandinTableImage, ReadsEachDumpFormAndARawTable) {
+  const Bytes table = SmallTable();
+  struct Case {
+    const char* name;
+    Bytes file;
+    uint16_t count;
+    uint16_t max_size;
+    uint16_t version;
+  } cases[] = {
+      // The entry point's count and maximum win over what counting would give.
+      {"_SM_ entry point", SmDump(table, 9, 0x77), 9, 0x77, 0x0207},
+      // No count in a 64-bit entry point, and its length is a maximum: the file ends first.
+      {"_SM3_ entry point", Sm3Dump(table, 0x1000), 3, 23, 0x0302},
+      {"_DMI_ entry point", DmiDump(table, 5), 5, 23, 0x0201},
+      {"raw table", table, 3, 23, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TableImage image;
+    ASSERT_EQ(standin::ReadTableFile(c.file.data(), c.file.size(), image), TableProblem::kNone);
+    EXPECT_EQ(Table(image), table);
+    EXPECT_EQ(image.structure_count, c.count);
+    EXPECT_EQ(image.max_structure_size, c.max_size);
+    EXPECT_EQ(image.version, c.version);
+  }
+}
+
+TEST(StandinTableImage, AnEmptyFileIsAnEmptyTable) {
+  TableImage image;
+  const uint8_t none = 0;
+  ASSERT_EQ(standin::ReadTableFile(&none, 0, image), TableProblem::kNone);
+  EXPECT_EQ(image.length, 0u);
+  EXPECT_EQ(image.structure_count, 0);
+}
+
+TEST(StandinTableImage, RefusesFilesThatAreNotTables) {
+  const Bytes table = SmallTable();
+  Bytes outside = SmDump(table, 3, 0);
+  Put(outside, 0x18, 0x400, 4);
+  Bytes past_end = DmiDump(table, 3);
+  Put(past_end, 0x06, static_cast<uint32_t>(table.size() + 1), 2);
+  Bytes far = Sm3Dump(table, 0x1000);
+  Put(far, 0x14, 1, 4);  // above 4 GiB
+  Bytes huge_sm3 = Sm3Dump(Bytes(70000, 0), 70000);
+  struct Case {
+    const char* name;
+    Bytes file;
+    TableProblem problem;
+  } cases[] = {
+      {"_SM_ cut short", Prefix(SmDump(table, 3, 0), 0x1D), TableProblem::kEntryPointCutShort},
+      {"_SM3_ cut short", Prefix(Sm3Dump(table, 9), 0x17), TableProblem::kEntryPointCutShort},
+      {"_DMI_ cut short", Prefix(DmiDump(table, 3), 0x0D), TableProblem::kEntryPointCutShort},
+      {"table address past the file", outside, TableProblem::kOutsideFile},
+      {"table length past the file", past_end, TableProblem::kOutsideFile},
+      {"64-bit table address", far, TableProblem::kOutsideFile},
+      {"raw table over 65535 bytes", Bytes(65536, 0), TableProblem::kTooLong},
+      {"_SM3_ table over 65535 bytes", huge_sm3, TableProblem::kTooLong},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TableImage image;
+    image.length = 12345;
+    EXPECT_EQ(standin::ReadTableFile(c.file.data(), c.file.size(), image), c.problem);
+    EXPECT_EQ(image.length, 12345u) << "a refused file leaves the image alone";
+  }
+  TableImage image;
+  const Bytes largest(65535, 0);
+  EXPECT_EQ(standin::ReadTableFile(largest.data(), largest.size(), image), TableProblem::kNone);
+}
+
+TEST(StandinTableImage, ReadsTheFirmwaresAnswer) {
+  const Bytes table = SmallTable();
+  Bytes answer = {0, 2, 8, 0, 0, 0, 0, 0};
+  Put(answer, 4, static_cast<uint32_t>(table.size()), 4);
+  answer.insert(answer.end(), table.begin(), table.end());
+  TableImage image;
+  ASSERT_EQ(standin::ReadFirmwareTable(answer.data(), answer.size(), image), TableProblem::kNone);
+  EXPECT_EQ(Table(image), table);
+  EXPECT_EQ(image.structure_count, 3);
+  EXPECT_EQ(image.version, 0x0208);
+
+  EXPECT_EQ(standin::ReadFirmwareTable(answer.data(), answer.size() - 1, image),
+            TableProblem::kFirmwareDataCutShort);
+  EXPECT_EQ(standin::ReadFirmwareTable(answer.data(), 7, image),
+            TableProblem::kFirmwareDataCutShort);
+}
+
+TEST(StandinTableImage, CountingStopsWhereTheTableCannotBeFollowed) {
+  const Bytes table = SmallTable();
+  Bytes after_end = table;
+  after_end.insert(after_end.end(), table.begin(), table.end());  // past type 127: not counted
+  Bytes short_length = table;
+  short_length[20 + 1] = 3;  // the base board's formatted length below 4
+  Bytes unterminated(table.begin(), table.begin() + 20 + 14);  // base board's set never ends
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    uint16_t count;
+    uint16_t largest;
+  } cases[] = {
+      {"ends at the end-of-table structure", after_end, 3, 23},
+      {"formatted length below 4", short_length, 1, 20},
+      {"string set cut by the table's end", unterminated, 2, 20},
+      {"nothing", {}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto n = static_cast<uint32_t>(c.bytes.size());
+    EXPECT_EQ(standin::CountStructures(c.bytes.data(), n), c.count);
+    EXPECT_EQ(standin::LargestStructure(c.bytes.data(), n), c.largest);
+  }
+}
+
+// Real tables: the stand-ins must find the same table and count as the program's own tool does.
+void CompareWithTheToolsReading(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  ASSERT_TRUE(in) << "cannot open " << path;
+  const Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ::TableImage expected;
+  std::string error;
+  const bool tool_reads = ParseTableImage(bytes, expected, error);
+  TableImage image;
+  const TableProblem problem = standin::ReadTableFile(bytes.data(), bytes.size(), image);
+  ASSERT_EQ(problem == TableProblem::kNone, tool_reads) << error;
+  if (!tool_reads)
+    return;
+  EXPECT_EQ(Table(image), expected.table);
+  EXPECT_EQ(image.structure_count, expected.structure_count.value_or(CountStructures(
+                                       expected.table.data(), expected.table.size())));
+}
+
+TEST(StandinTableImage, AgreesWithTheToolOnShippedTables) {
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(ZYN_TEST_TABLES)) {
+    if (!entry.is_regular_file())
+      continue;
+    SCOPED_TRACE(entry.path().string());
+    CompareWithTheToolsReading(entry.path());
+    ++files;
+  }
+  EXPECT_GE(files, 3);
+}
+
+TEST(StandinTableImage, AgreesWithTheToolOnTheCorpus) {
+  const std::filesystem::path corpus = ZYN_CORPUS_DIR;
+  std::ifstream index(corpus / "INDEX.tsv");
+  if (!index)
+    GTEST_SKIP() << "no corpus at " << corpus;
+  std::string line;
+  std::getline(index, line);  // header: file, ..., table_file in the 12th column
+  int files = 0;
+  while (std::getline(index, line)) {
+    std::vector<std::string> columns;
+    for (size_t from = 0, tab; from <= line.size(); from = tab + 1) {
+      tab = line.find('\t', from);
+      if (tab == std::string::npos)
+        tab = line.size();
+      columns.push_back(line.substr(from, tab - from));
+    }
+    ASSERT_GE(columns.size(), 12u) << line;
+    for (const std::string& name : {columns[0], columns[11]}) {
+      SCOPED_TRACE(name);
+      CompareWithTheToolsReading(corpus / name);
+      ++files;
+    }
+  }
+  EXPECT_GT(files, 0);
+}
+
+}  // namespace
