@@ -171,3 +171,30 @@ def side_file(probe=0x0101, table=(b"", 0), failures=0, head=0):
     table and its structure count, failing requests, and a split after ``head`` bytes."""
     data, count = table
     return struct.pack("<HBBHH", probe, failures, 0, count, head) + data
+
+
+# ---- the stand-in drivers --------------------------------------------------------------------
+
+LENOVO_DUMP = SOURCE / "tests" / "data" / "tables" / "lenovo-thinkpad-w510.bin"
+
+
+def add_driver(root, family="nt", table=LENOVO_DUMP, **settings):
+    """Puts a stand-in driver beside zynid.exe with its configuration: ``family`` "nt" for
+    ZYNDRV.sys and zyndrv.cfg, "9x" for zyndata.vxd and zyndata.cfg. ``settings`` are further
+    keys (offset, probe, fail)."""
+    image, config = (("zyndrv", "ZYNDRV.sys"), "zyndrv.cfg") if family == "nt" else \
+        (("zyndata", "zyndata.vxd"), "zyndata.cfg")
+    shutil.copy(exe(image[0]), root / image[1])
+    shutil.copy(table, root / "table.bin")
+    lines = ["table = table.bin", *(f"{k} = {v}" for k, v in settings.items())]
+    (root / config).write_text("\r\n".join(lines) + "\r\n")
+
+
+def service_registered(session):
+    """True when the service ZYNDRV is registered (sc query answers 1060 when it is not)."""
+    return session.wine("sc", "query", "ZYNDRV", check=False) == 0
+
+
+def remove_service(session):
+    session.wine("sc", "stop", "ZYNDRV", check=False)
+    session.wine("sc", "delete", "ZYNDRV", check=False)
