@@ -42,7 +42,8 @@ session's own scratch folder), ``wait_window`` (-> ``Window``), ``windows``, ``p
 directly), ``screenshot``, ``close``.
 ``Window``: ``info``, ``title``, ``enabled``, ``text``, ``children``, ``focus``, ``click``,
 ``command``, ``syscommand``, ``close``, ``key``, ``mouse``, ``sync`` (every message posted
-before has been handled), ``wait_gone``, ``is_gone``.
+before has been handled), ``look`` (a control's icon and font, read inside its process),
+``wait_gone``, ``is_gone``.
 ``Program``: ``wait`` (-> exit code), ``running``, ``kill``.
 Module level: ``exe``, ``locale_env``, ``template_prefix``, ``VK``, ``SC_CLOSE``, ``HarnessError``
 (raised, as an AssertionError, when a wait times out).
@@ -395,6 +396,16 @@ class Window:
                                     timeout=timeout)[-1]
         if answer.get("reply") != "synced":
             raise HarnessError(f"sync with {self.hwnd}: {answer}")
+
+    def look(self, control_id):
+        """How dialog control ``control_id`` looks from inside its process: {"exclamation": True
+        when it shows the system's exclamation icon, "font": (height, weight, charset, pitch and
+        family) or None for the system font}."""
+        reply = self.session.probe("hook", exe("probe_hook"), "LookHookProc", self.hwnd,
+                                   "winprobe.look", "--arg", str(control_id))[-1]["reply"]
+        fields = dict(part.split("=", 1) for part in reply.split())
+        font = tuple(int(v) for v in fields["font"].split(",")) if fields["font"] else None
+        return {"exclamation": fields["icon"] == "1", "font": font}
 
     def is_gone(self, within=0.0):
         try:

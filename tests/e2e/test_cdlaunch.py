@@ -74,6 +74,10 @@ class Launcher(E2ETestCase):
         self.assertEqual((texts[IDOK], texts[EXIT]), ("Install", "Exit"))
         self.assertNotIn(texts[6001], ("", "Notice"), "the notice replaces the placeholder")
         self.assertEqual(d.focus(), IDOK, "the dialog manager's focus: the first tab stop")
+        # The fonts the launcher makes for its two texts: height, weight, ANSI_CHARSET, and
+        # VARIABLE_PITCH | FF_SWISS.
+        self.assertEqual(d.look(1004)["font"], (20, 700, 0, 0x22))
+        self.assertEqual(d.look(6001)["font"], (14, 0, 0, 0x22))
 
     # -- Install ----------------------------------------------------------------------------
 

@@ -40,3 +40,29 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK SyncHookProc(int code, WPARAM 
     Answer(m, L"synced");
   return CallNextHookEx(nullptr, code, wp, lp);
 }
+
+// LookHookProc answers "winprobe.look" with what a dialog control looks like, which another
+// process cannot read (GDI objects belong to their process): for the control whose id is lParam,
+// "icon=<1 when its STM_GETICON is the system's exclamation icon> font=<height>,<weight>,
+// <charset>,<pitch and family>" (font= empty when it has the system font).
+extern "C" __declspec(dllexport) LRESULT CALLBACK LookHookProc(int code, WPARAM wp, LPARAM lp) {
+  static const UINT question = RegisterWindowMessageW(L"winprobe.look");
+  const MSG* m = reinterpret_cast<const MSG*>(lp);
+  if (code == HC_ACTION && wp == PM_REMOVE && m->message == question) {
+    HWND control = GetDlgItem(m->hwnd, static_cast<int>(m->lParam));
+    const HICON icon = reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0));
+    const HICON exclamation_icon = LoadIconW(nullptr, MAKEINTRESOURCEW(32515));  // IDI_EXCLAMATION
+    const bool exclamation = icon != nullptr && icon == exclamation_icon;
+    wchar_t text[128];
+    std::swprintf(text, 128, L"icon=%d font=", exclamation ? 1 : 0);
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW face = {};
+    if (font != nullptr && GetObjectW(font, sizeof face, &face) == sizeof face) {
+      const std::size_t used = std::wcslen(text);
+      std::swprintf(text + used, 128 - used, L"%ld,%ld,%d,%d", static_cast<long>(face.lfHeight),
+                    static_cast<long>(face.lfWeight), face.lfCharSet, face.lfPitchAndFamily);
+    }
+    Answer(m, text);
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}

@@ -15,6 +15,7 @@ import check_library  # noqa: E402  (reads a resource library back)
 
 INSTALL_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
 MB_CLASS, MB_TEXT = "#32770", 0xFFFF
+SS_ICON = 0x03
 ABOUT_ITEM = 16
 SC_CLOSE = 0xF060
 HELP_COMMAND = 57670
@@ -102,8 +103,23 @@ def result(session, texts=None, timeout=10):
 
 
 def message_box(session, timeout=10):
-    """The message box on screen: (caption, text) after it is found; the window for clicking."""
+    """The message box on screen: (the window for clicking, its text) once it is found, after
+    checking what every zynid message box is: no owner, OK as its only button, the exclamation
+    icon."""
     box = session.wait_window(cls=MB_CLASS, title="zynid", timeout=timeout)
+    controls = box.children()
+    buttons = [c["text"] for c in controls if c["class"].lower() == "button" and c["visible"]]
+    icons = [c["id"] for c in controls
+             if c["class"].lower() == "static" and c["style"] & 0x1F == SS_ICON and c["visible"]]
+    problems = []
+    if int(box.info()["owner"], 16) != 0:
+        problems.append("it has an owner")
+    if buttons != ["OK"]:
+        problems.append(f"buttons {buttons}")
+    if len(icons) != 1 or not box.look(icons[0])["exclamation"]:
+        problems.append("no exclamation icon")
+    if problems:
+        raise AssertionError("zynid's message box: " + ", ".join(problems))
     return box, box.text(MB_TEXT)
 
 
