@@ -151,6 +151,18 @@ class Mutant:
     end: int
     replacement: str
     description: str
+    nth: int = 0  # which of several same mutations on one line, from 1; 0 when alone
+
+    def key(self, source):
+        """Names the mutant by its code rather than its line number, so that a list of known
+        equivalent mutants survives edits elsewhere in the file."""
+        lines = source.split("\n")
+        text = lines[self.line - 1].strip()
+        if self.description.startswith("dropped"):
+            before = next((l.strip() for l in reversed(lines[:self.line - 1])
+                           if l.strip() and not l.strip().startswith("//")), "")
+            text = f"{before} / {text}"
+        return f"{text} :: {self.description}" + (f" #{self.nth}" if self.nth else "")
 
     def apply(self, source):
         return source[:self.start] + self.replacement + source[self.end:]
@@ -373,8 +385,32 @@ def statement_mutants(path, tokens):
 
 def mutants_for(path, source):
     tokens = lex(source)
-    found = operator_mutants(path, tokens) + statement_mutants(path, tokens)
-    return sorted(found, key=lambda m: (m.start, m.end))
+    found = sorted(operator_mutants(path, tokens) + statement_mutants(path, tokens),
+                   key=lambda m: (m.start, m.end))
+    same = {}
+    for m in found:
+        same.setdefault((m.line, m.description), []).append(m)
+    for group in same.values():
+        if len(group) > 1:
+            for k, m in enumerate(group, 1):
+                m.nth = k
+    return found
+
+
+def read_equivalents(path):
+    """Known equivalent mutants: {(file, key): reason}. Lines read "file: key  ## reason"."""
+    known = {}
+    if not path.is_file():
+        return known
+    for number, line in enumerate(path.read_text().splitlines(), 1):
+        if not line.strip() or line.lstrip().startswith("#"):
+            continue
+        head, sep, reason = line.partition("  ## ")
+        file, colon, key = head.partition(": ")
+        if not sep or not colon or not reason.strip():
+            sys.exit(f"mutate: {path}:{number}: expected 'file: key  ## reason'")
+        known[(file.strip(), key.strip())] = reason.strip()
+    return known
 
 
 # ---------------------------------------------------------------------------------------------
@@ -487,6 +523,8 @@ def parse_args():
                          "beside the repository, when present)")
     ap.add_argument("--asan", action="store_true",
                     help="build with AddressSanitizer and UBSan (slower; memory faults kill)")
+    ap.add_argument("--equivalent", type=Path,
+                    help="known equivalent survivors (default: scripts/mutate-equivalent.txt)")
     ap.add_argument("--list", action="store_true", help="list the mutants and exit")
     ap.add_argument("--verbose", "-v", action="store_true", help="print every mutant's outcome")
     return ap.parse_args()
@@ -511,10 +549,11 @@ def main():
         if args.only:
             found = [m for m in found if m.line in args.only]
         plans[rel] = found
+    known = read_equivalents(args.equivalent or repo / "scripts" / "mutate-equivalent.txt")
     if args.list:
         for rel, found in plans.items():
             for m in found:
-                print(f"{m.where(sources[rel])}: {m.description}")
+                print(f"{m.where(sources[rel])}: {m.key(sources[rel])}")
             print(f"{rel}: {len(found)} mutants")
         return 0
 
@@ -547,7 +586,7 @@ def main():
         names = ", ".join(Path(t).name for t in targets)
         print(f"{rel}: {len(found)} mutants, tests: {names}, timeout {timeout:.0f} s", flush=True)
 
-        killed, survived, broken = [], [], []
+        killed, survived, equivalent, broken = [], [], [], []
         try:
             for m in found:
                 target_file.write_text(m.apply(original))
@@ -557,31 +596,40 @@ def main():
                     outcome = "does not compile"
                 else:
                     result = run_tests(tests, timeout)
-                    if result == "passed":
+                    if result == "passed" and (rel, m.key(original)) in known:
+                        equivalent.append(m)
+                        outcome = "survived, known equivalent"
+                    elif result == "passed":
                         survived.append(m)
-                        outcome = "SURVIVED"
+                        outcome = f"SURVIVED\n      {rel}: {m.key(original)}"
                     else:
                         killed.append(m)
                         outcome = "killed" + (" (timeout)" if result == "timeout" else "")
-                if args.verbose or outcome == "SURVIVED":
+                if args.verbose or outcome.startswith("SURVIVED"):
                     print(f"  {m.where(original)}: {m.description}: {outcome}", flush=True)
         finally:
             target_file.write_text(original)
-        counted = len(killed) + len(survived)
+        counted = len(killed) + len(survived) + len(equivalent)
         score = 100.0 * len(killed) / counted if counted else 100.0
-        print(f"{rel}: mutants {counted}, killed {len(killed)}, survived {len(survived)}, "
-              f"compile failures {len(broken)} (not counted), score {score:.1f} %", flush=True)
-        summary.append((rel, counted, len(killed), len(survived), len(broken), score))
+        print(f"{rel}: mutants {counted}, killed {len(killed)}, survived {len(survived)} "
+              f"+ {len(equivalent)} known equivalent, compile failures {len(broken)} "
+              f"(not counted), score {score:.1f} %", flush=True)
+        summary.append((rel, counted, len(killed), len(survived), len(equivalent), len(broken),
+                        score))
         # Leave the private build matching the tree for the next file or run.
         build.build(target_file, targets)
 
     print()
-    print(f"{'file':34} {'mutants':>7} {'killed':>7} {'survived':>8} {'no-compile':>10} "
-          f"{'score':>7}")
-    for rel, counted, k, s, b, score in summary:
-        print(f"{rel:34} {counted:7} {k:7} {s:8} {b:10} {score:6.1f}%")
+    # score: killed of all mutants that compiled; without equivalents: of those that are not
+    # known to be equivalent.
+    print(f"{'file':30} {'mutants':>7} {'killed':>6} {'survived':>8} {'equiv.':>6} "
+          f"{'no-compile':>10} {'score':>6} {'w/o equiv.':>10}")
+    for rel, counted, k, s, e, b, score in summary:
+        real = 100.0 * k / (counted - e) if counted > e else 100.0
+        print(f"{rel:30} {counted:7} {k:6} {s:8} {e:6} {b:10} {score:5.1f}% {real:9.1f}%")
     print(f"time {time.monotonic() - started:.0f} s")
-    return 0 if all(s == 0 for _, _, _, s, _, _ in summary) else 1
+    # Fails while a survivor is neither killed nor known to be equivalent.
+    return 0 if all(row[3] == 0 for row in summary) else 1
 
 
 if __name__ == "__main__":
