@@ -71,7 +71,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"-0F9", 0xFFFFFF07u}, ParseCase{"-1", 0xFFFFFFFFu},
                       ParseCase{"407Z", 0x0407}, ParseCase{"04g7", 0x04}, ParseCase{"0x11", 0},
                       ParseCase{"0X7", 0}, ParseCase{"x11", 0}, ParseCase{"", 0},
-                      ParseCase{"zzzz", 0}, ParseCase{"- 12", 0}));
+                      ParseCase{"zzzz", 0}, ParseCase{"- 12", 0},
+                      // White space to the fifth character and no terminator.
+                      ParseCase{"     ", 0}));
 
 TEST(LanguageParse, StopsAtFiveCharacters) {
   // All five characters used and no terminator, and a hexadecimal digit right behind them.
