@@ -1,7 +1,6 @@
 #include "app/language_library.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <cstddef>
 
 #include "app/path_buffer.h"
 
@@ -13,14 +12,47 @@ void ResetLanguageState() {
   ResourceLibraryHandle = nullptr;
 }
 
+namespace {
+
+// The C locale's white space, independent of the process locale.
+bool IsParseSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The value of a hexadecimal digit, or -1 for any other character.
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
 std::uint32_t ParseLanguageValue(const char (&text)[5]) {
-  // The platform terminates the text, but a port that filled all five characters must not make
-  // the parse run past them.
-  char terminated[sizeof text + 1] = {};
-  std::memcpy(terminated, text, sizeof text);
-  // strtoul does exactly the parse wanted; a long may be 64 bits wide here, and keeping its low
-  // 32 bits gives the same value as on the 32-bit target, negative inputs included.
-  return static_cast<std::uint32_t>(std::strtoul(terminated, nullptr, 16));
+  // Never past the five characters: a port that filled all of them left no terminator. A "0x"
+  // prefix is not part of the number: "0x11" is 0 (the parse stops at the 'x').
+  std::size_t i = 0;
+  while (i < sizeof text && IsParseSpace(text[i]))
+    ++i;
+  bool negative = false;
+  if (i < sizeof text && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // At most five digits, so the value cannot overflow 32 bits.
+  std::uint32_t value = 0;
+  for (; i < sizeof text; ++i) {
+    const int digit = HexDigitValue(text[i]);
+    if (digit < 0)
+      break;
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  // A minus sign negates in 32 bits, as the target's unsigned long does.
+  return negative ? 0u - value : value;
 }
 
 const char* LanguageSubdirectoryFor(std::uint32_t language) {

@@ -29,8 +29,8 @@ extern PlatformHandle ResourceLibraryHandle;
 void ResetLanguageState();
 
 // The locale's language identifier text as a number: hexadecimal, leading white space and a sign
-// accepted, parsing stops at the first character that is not part of the number. At most the
-// first 5 characters are looked at.
+// accepted, parsing stops at the first character that is not a hexadecimal digit (so a "0x"
+// prefix is not taken: "0x11" is 0). At most the first 5 characters are looked at.
 std::uint32_t ParseLanguageValue(const char (&text)[5]);
 
 // The language subdirectory for a language identifier, chosen by its low 8 bits (Chinese by the

@@ -286,6 +286,7 @@ TEST_F(FlowPathTest, UnterminatedRegistryValueIsNotUsed) {
   EXPECT_EQ(ports.calls,
             Calls({"EnableControlHosting", "Enable3dControls", "QuerySystemLanguage", kRegistryRead,
                    "LoadResourceString 8", "TopLevelWindowExists \"\"", kRegistryRead}));
+  EXPECT_STREQ(LanguageSubdirectory, "");  // as for a value that could not be read
 }
 
 }  // namespace

@@ -163,13 +163,17 @@ TEST(ReaderJoining, OnePieceIsReadInPlace) {
 }
 
 TEST(ReaderJoining, SecondPieceForATableInsideThePageIsIgnored) {
-  ReaderRun run;
-  run.Place(kBoardTable, 3, 100);
-  DmiTableDescriptor d = run.Descriptor();
-  d.SecondPiece = 0x00990000;  // nothing readable there
-  run.SetDescriptor(d);
-  EXPECT_EQ(run.Read(), kDmiStatusOk);
-  EXPECT_EQ(run.Product(), "XY");
+  // Inside the page, and ending exactly at its end.
+  for (std::uint32_t offset : {100u, 4096u - static_cast<std::uint32_t>(kBoardTable.size())}) {
+    ReaderRun run;
+    run.Place(kBoardTable, 3, offset);
+    DmiTableDescriptor d = run.Descriptor();
+    d.SecondPiece = 0x00990000;  // nothing readable there
+    run.SetDescriptor(d);
+    EXPECT_EQ(run.Read(), kDmiStatusOk) << offset;
+    EXPECT_EQ(run.Product(), "XY") << offset;
+    EXPECT_EQ(run.memory.sizes.size(), 1u) << "no joined copy: " << offset;
+  }
 }
 
 TEST(ReaderJoining, UnreadablePieceIsAFailureAfterRelease) {
@@ -259,6 +263,22 @@ TEST(ReaderIdentity, StringPointerFaultKeepsEntriesBuiltBeforeIt) {
   EXPECT_EQ(run.debug.lines, std::vector<std::string>{kDmiBugcheckStrings});
   EXPECT_EQ(run.Manufacturer(), "M");
   EXPECT_EQ(run.Product(), "");
+}
+
+TEST(ReaderIdentity, SecondReadStartsClean) {
+  // One process, two reads: first a table in two pieces, then one whose board names a product
+  // string its set does not have. Nothing of the first read may show or be freed again.
+  ReaderRun run;
+  run.Place(Cat({Structure(128, 0, {65, 0}, ""), Bytes(65, 'x'), kBoardTable, Bytes(188, 'x')}), 4,
+            4000);
+  ASSERT_EQ(run.Read(), kDmiStatusOk);
+  ASSERT_EQ(run.Product(), "XY");
+  run.Place(Cat({kSystem, BaseBoard(1, 1, 2, "MMMMMMMM\0\0"s), EndOfTable(2)}), 3);
+  EXPECT_EQ(run.Read(), kDmiStatusOk);
+  EXPECT_EQ(run.Manufacturer(), "MMMMMMMM");
+  EXPECT_EQ(run.Product(), "");
+  EXPECT_EQ(run.memory.bad_frees(), 0);
+  EXPECT_EQ(run.memory.live(), 0u);
 }
 
 TEST(ReaderIdentity, IndexIsEmptyAfterTheCall) {

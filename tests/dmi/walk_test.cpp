@@ -169,6 +169,24 @@ TEST_F(StringPointersTest, StopsAfterTwentyStrings) {
   EXPECT_STREQ(reinterpret_cast<const char*>(g_dmi.strings.end_position), "s21");
 }
 
+TEST_F(StringPointersTest, TextEndingOnTheLastByteIsAFault) {
+  // The string's NUL is the buffer's last byte, so the byte that would end the set lies behind
+  // the buffer (a NUL here, which is not the set's).
+  std::fill(scratch_.begin(), scratch_.end(), 'B');
+  Load(BaseBoard(1, 1, 2, "A\0"s));
+  g_dmi.scratch_capacity = static_cast<std::uint32_t>(scratch_.size() - 1);
+  scratch_[scratch_.size() - 2] = 0;
+  scratch_.back() = 0;
+  EXPECT_FALSE(SetDMIStringPointers());
+  EXPECT_STREQ(Entry(0), "A");
+}
+
+TEST_F(StringPointersTest, NoScratchBufferIsAFault) {
+  Load(BaseBoard(1, 1, 2, "A\0\0"s));
+  g_dmi.scratch = nullptr;
+  EXPECT_FALSE(SetDMIStringPointers());
+}
+
 TEST_F(StringPointersTest, TextRunningToBufferEndIsAFaultAndKeepsEarlierEntries) {
   // What earlier copies left behind the structure holds no NUL up to the buffer's end.
   std::fill(scratch_.begin(), scratch_.end(), 'B');

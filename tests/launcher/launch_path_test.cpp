@@ -91,6 +91,17 @@ TEST(CompleteSetupPath, UnreadableDirectoryNeverReadsTheGarbage) {
   EXPECT_TRUE(b.GuardsIntact());
 }
 
+TEST(CompleteSetupPath, TooSmallAnswerNeverUsesWhatTheBufferHolds) {
+  // The directory did not fit, so the call left the buffer as it was: here an older, shorter
+  // text. An answer of the buffer's size or more means nothing was written.
+  for (unsigned long answer : {static_cast<unsigned long>(kTextBufferChars), 400ul}) {
+    PathBuffer b("C:\\old");
+    b.answer = answer;
+    EXPECT_FALSE(b.Complete()) << answer;
+    EXPECT_STREQ(b.path, "setup.exe") << answer;
+  }
+}
+
 TEST(CompleteSetupPath, AnsweredLengthBeyondTheTextIsNotTrusted) {
   PathBuffer b("C:\\cd");
   b.answer = 200;  // longer than the text really is
@@ -128,6 +139,8 @@ TEST(ShownPath, EveryPathLengthGivesAMessageThatFits) {
     std::string s = shown;
     ASSERT_GE(s.size(), 9u);
     EXPECT_EQ(s.substr(s.size() - 9), "setup.exe") << length;
+    // Cut only when the whole path does not fit.
+    EXPECT_EQ(s == path, Message(path.c_str()).size() < kTextBufferChars) << length;
     if (s != path) {
       EXPECT_EQ(s.substr(0, 3), "...") << length;
       EXPECT_EQ(message.size(), kTextBufferChars - 1) << "uses all the room: " << length;
@@ -159,9 +172,24 @@ TEST(ShownPath, CutNeverSplitsADoubleByteCharacter) {
   }
 }
 
+TEST(ShownPath, NeverReadsPastTheTextBuffer) {
+  // A path that fills the whole buffer without a terminator: what follows is not the path's.
+  char buffer[kTextBufferChars + 8] = {};
+  std::memset(buffer, 'p', kTextBufferChars - 9);
+  std::memcpy(buffer + kTextBufferChars - 9, "setup.exe", 9);
+  std::memcpy(buffer + kTextBufferChars, "JUNK", 4);
+  char scratch[kTextBufferChars];
+  std::string shown = ShownPath(buffer, scratch, kTextBufferChars, SingleByte);
+  EXPECT_EQ(shown.substr(shown.size() - 9), "setup.exe");
+}
+
 TEST(ShownPath, TinyMessageBufferGivesAnEmptyPath) {
-  char scratch[8];
-  EXPECT_STREQ(ShownPath("C:\\setup.exe", scratch, sizeof scratch, SingleByte), "");
+  // The smallest buffer that shows anything has room for "..." and one character.
+  const unsigned fixed = static_cast<unsigned>(std::strlen(cdlaunch::kFailureFormat)) - 2;
+  char scratch[kTextBufferChars];
+  EXPECT_STREQ(ShownPath("C:\\setup.exe", scratch, 8, SingleByte), "");
+  EXPECT_STREQ(ShownPath("C:\\setup.exe", scratch, fixed + 4, SingleByte), "");
+  EXPECT_STREQ(ShownPath("C:\\setup.exe", scratch, fixed + 5, SingleByte), "...e");
 }
 
 }  // namespace
