@@ -26,7 +26,16 @@ def build_dir():
 
 
 def english_library():
-    return build_dir() / "resources" / "Eng" / "ZYNRes.lrc"
+    return language_library("Eng")
+
+
+def language_library(language):
+    return build_dir() / "resources" / language / "ZYNRes.lrc"
+
+
+def built_license(language):
+    """A language's license text as installed: in its code page, CR LF."""
+    return build_dir() / "resources" / language / "license.txt"
 
 
 def bare_library():
@@ -64,17 +73,18 @@ def english():
 
 
 def install(session, program="zynid", folder="ZYN", license=b"License text\r\n",
-            library=None, target_dir=None, side_file=None):
-    """Lays out an installation in drive_c/<folder>: <program> as zynid.exe, Eng/ZYNRes.lrc
-    (``library``: a path, bytes for a broken one, False for none), Eng/license.txt (None: none)
-    and TargetDir (``target_dir`` overrides the value, False removes it). Returns the folder."""
+            library=None, target_dir=None, side_file=None, language="Eng"):
+    """Lays out an installation in drive_c/<folder>: <program> as zynid.exe,
+    <language>/ZYNRes.lrc (``library``: a path, bytes for a broken one, False for none; by
+    default the built library of ``language``), <language>/license.txt (None: none) and TargetDir
+    (``target_dir`` overrides the value, False removes it). Returns the folder."""
     root = session.drive_c / folder
-    eng = root / "Eng"
+    eng = root / language
     shutil.rmtree(root, ignore_errors=True)
     eng.mkdir(parents=True)
     shutil.copy(exe(program), root / "zynid.exe")
     if library is None:
-        library = english_library()
+        library = language_library(language)
     if isinstance(library, bytes):
         (eng / "ZYNRes.lrc").write_bytes(library)
     elif library:
