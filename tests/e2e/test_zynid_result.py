@@ -54,9 +54,11 @@ class ResultDialog(E2ETestCase):
         about.key(VK.ESCAPE)
         about.wait_gone(5)
 
-        # The help command is handled without a trace; the dialog stays.
+        # The help command answers with the information sound, once, and the dialog stays.
+        self.assertEqual(z.inside(s, dlg, 0xFFFFFFFC), "counting")
         dlg.command(z.HELP_COMMAND)
         dlg.sync()
+        self.assertEqual(z.inside(s, dlg, 0xFFFFFFFB), "beeps=1")
         self.assertFalse(dlg.is_gone())
 
         # A second start while the result is up ends silently.

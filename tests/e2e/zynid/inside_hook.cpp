@@ -9,6 +9,8 @@
 // lParam 0xFFFFFFFE: the control with the focus and its selection, "focus=<id> sel=<start>,<end>".
 // lParam 0xFFFFFFFD: selects all of edit 1006, moves the focus to button 1 and back to the edit,
 // as tabbing away and back does, then answers like 0xFFFFFFFE.
+// lParam 0xFFFFFFFC: from now on counts the program's MessageBeep calls (answers "counting");
+// lParam 0xFFFFFFFB: answers "beeps=<count>".
 #include <windows.h>
 
 #include <cstdio>
@@ -63,6 +65,36 @@ std::wstring Refocus(HWND dialog) {
   return DescribeFocus();
 }
 
+// The help command answers with the information sound and nothing else, which no other process
+// can see: count the program's calls of MessageBeep by pointing its import of that function here.
+LONG g_beeps = 0;
+BOOL WINAPI CountingMessageBeep(UINT) {
+  InterlockedIncrement(&g_beeps);
+  return TRUE;
+}
+
+std::wstring CountBeeps() {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+  const auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  const void* beep =
+      reinterpret_cast<const void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "MessageBeep"));
+  auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+  for (; dir.VirtualAddress != 0 && entry->Name != 0; ++entry) {
+    for (auto* slot = reinterpret_cast<ULONG_PTR*>(base + entry->FirstThunk); *slot != 0; ++slot) {
+      if (reinterpret_cast<const void*>(*slot) != beep)
+        continue;
+      DWORD old = 0;
+      VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+      *slot = reinterpret_cast<ULONG_PTR>(&CountingMessageBeep);
+      VirtualProtect(slot, sizeof *slot, old, &old);
+      return L"counting";
+    }
+  }
+  return L"no import";
+}
+
 void Reply(HWND to, HWND from, const std::wstring& text) {
   COPYDATASTRUCT answer = {0, static_cast<DWORD>(text.size() * sizeof(wchar_t)),
                            const_cast<wchar_t*>(text.c_str())};
@@ -83,6 +115,10 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK ZynidHookProc(int code, WPARAM
       text = DescribeFocus();
     } else if (wanted == 0xFFFFFFFDu) {
       text = Refocus(m->hwnd);
+    } else if (wanted == 0xFFFFFFFCu) {
+      text = CountBeeps();
+    } else if (wanted == 0xFFFFFFFBu) {
+      text = L"beeps=" + std::to_wstring(g_beeps);
     } else if (menu == nullptr) {
       text = L"nomenu";
     } else if (wanted == 0) {
