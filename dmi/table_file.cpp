@@ -1,61 +1,16 @@
 #include "table_file.h"
 
+#include "smbios_layout.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-std::uint32_t Le(const std::uint8_t* p, int bytes) {
-  std::uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i)
-    v = (v << 8) | p[i];
-  return v;
-}
-
-bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* anchor) {
-  const std::size_t n = std::strlen(anchor);
-  return bytes.size() >= n && std::memcmp(bytes.data(), anchor, n) == 0;
-}
-
-struct EntryPoint {
-  std::uint64_t table_address = 0;
-  std::uint32_t table_length = 0;
-  bool length_is_maximum = false;  // 64-bit entry points give an upper bound only
-  std::optional<std::uint16_t> structure_count;
-  std::uint16_t max_structure_size = 0;
-};
-
-enum class EntryPointKind { kNone, kParsed, kTruncated };
-
-// The three entry point forms. 64-bit SMBIOS entry points carry no structure count.
-EntryPointKind ParseEntryPoint(const std::vector<std::uint8_t>& b, EntryPoint& ep) {
-  if (StartsWith(b, "_SM3_")) {
-    if (b.size() < 0x18)
-      return EntryPointKind::kTruncated;
-    ep.table_length = Le(&b[0x0C], 4);
-    ep.length_is_maximum = true;
-    ep.table_address = Le(&b[0x10], 4) | (std::uint64_t{Le(&b[0x14], 4)} << 32);
-    return EntryPointKind::kParsed;
-  }
-  if (StartsWith(b, "_SM_")) {
-    if (b.size() < 0x1E)
-      return EntryPointKind::kTruncated;
-    ep.max_structure_size = static_cast<std::uint16_t>(Le(&b[0x08], 2));
-    ep.table_length = Le(&b[0x16], 2);
-    ep.table_address = Le(&b[0x18], 4);
-    ep.structure_count = static_cast<std::uint16_t>(Le(&b[0x1C], 2));
-    return EntryPointKind::kParsed;
-  }
-  if (StartsWith(b, "_DMI_")) {
-    if (b.size() < 0x0E)
-      return EntryPointKind::kTruncated;
-    ep.table_length = Le(&b[0x06], 2);
-    ep.table_address = Le(&b[0x08], 4);
-    ep.structure_count = static_cast<std::uint16_t>(Le(&b[0x0C], 2));
-    return EntryPointKind::kParsed;
-  }
-  return EntryPointKind::kNone;
+// The three entry point forms (dmi/smbios_layout.h) over a whole file's bytes.
+smbios::EntryPointKind ParseEntryPoint(const std::vector<std::uint8_t>& b, smbios::EntryPoint& ep) {
+  return smbios::ParseEntryPoint(b.data(), b.size(), ep);
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
@@ -97,12 +52,12 @@ std::string Basename(const std::string& path) {
 
 bool ParseTableImage(const std::vector<std::uint8_t>& bytes, TableImage& image,
                      std::string& error) {
-  EntryPoint ep;
+  smbios::EntryPoint ep;
   switch (ParseEntryPoint(bytes, ep)) {
-    case EntryPointKind::kTruncated:
+    case smbios::EntryPointKind::kTruncated:
       error = "not a table: the entry point is cut short";
       return false;
-    case EntryPointKind::kNone:
+    case smbios::EntryPointKind::kNone:
       if (bytes.size() > kMaxTableLength) {
         error = "table over 65535 bytes";
         return false;
@@ -111,7 +66,7 @@ bool ParseTableImage(const std::vector<std::uint8_t>& bytes, TableImage& image,
       image.structure_count.reset();
       image.max_structure_size = 0;
       return true;
-    case EntryPointKind::kParsed:
+    case smbios::EntryPointKind::kParsed:
       break;
   }
   if (ep.table_address > bytes.size() ||
@@ -133,7 +88,9 @@ bool ParseTableImage(const std::vector<std::uint8_t>& bytes, TableImage& image,
   }
   const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(ep.table_address);
   image.table.assign(begin, begin + ep.table_length);
-  image.structure_count = ep.structure_count;
+  image.structure_count.reset();
+  if (ep.has_structure_count)
+    image.structure_count = ep.structure_count;
   image.max_structure_size = ep.max_structure_size;
   return true;
 }
@@ -150,10 +107,12 @@ bool LoadTableFile(const std::string& path, TableImage& image, std::string& erro
   if (Basename(path) == "DMI" && !image.structure_count) {
     std::vector<std::uint8_t> ep_bytes;
     std::string ignored;
-    EntryPoint ep;
+    smbios::EntryPoint ep;
     if (ReadWholeFile(Dirname(path) + "/smbios_entry_point", ep_bytes, ignored) &&
-        ParseEntryPoint(ep_bytes, ep) == EntryPointKind::kParsed) {
-      image.structure_count = ep.structure_count;
+        ParseEntryPoint(ep_bytes, ep) == smbios::EntryPointKind::kParsed) {
+      image.structure_count.reset();
+      if (ep.has_structure_count)
+        image.structure_count = ep.structure_count;
       image.max_structure_size = ep.max_structure_size;
     }
   }
@@ -161,23 +120,5 @@ bool LoadTableFile(const std::string& path, TableImage& image, std::string& erro
 }
 
 std::uint16_t CountStructures(const std::uint8_t* table, std::size_t length) {
-  std::size_t count = 0;
-  std::size_t pos = 0;
-  while (length - pos >= 4 && count < 0xFFFF) {
-    const std::uint8_t type = table[pos];
-    const std::uint8_t formatted = table[pos + 1];
-    if (formatted < 4)
-      break;
-    ++count;
-    if (type == 127)
-      break;
-    // The string set ends at the first double NUL after the formatted area.
-    std::size_t i = pos + formatted;
-    while (i + 1 < length && (table[i] != 0 || table[i + 1] != 0))
-      ++i;
-    if (i + 1 >= length)
-      break;
-    pos = i + 2;
-  }
-  return static_cast<std::uint16_t>(count);
+  return smbios::CountStructures(table, length);
 }

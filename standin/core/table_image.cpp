@@ -1,36 +1,10 @@
 #include "table_image.h"
 
+#include "dmi/smbios_layout.h"
 #include "text.h"
 
 namespace standin {
 namespace {
-
-bool StartsWith(const uint8_t* bytes, size_t size, const char* anchor) {
-  const size_t n = TextLength(anchor);
-  return size >= n && SameBytes(bytes, anchor, n);
-}
-
-// Walks structures as CountStructures describes; calls `visit(size)` for each.
-template <typename Visit>
-void WalkStructures(const uint8_t* table, uint32_t length, Visit visit) {
-  uint32_t pos = 0;
-  uint32_t count = 0;
-  while (length - pos >= 4 && count < 0xFFFF) {
-    const uint8_t type = table[pos];
-    const uint8_t formatted = table[pos + 1];
-    if (formatted < 4)
-      return;
-    ++count;
-    uint32_t i = pos + formatted;
-    while (i + 1 < length && (table[i] != 0 || table[i + 1] != 0))
-      ++i;
-    const uint32_t end = i + 1 < length ? i + 2 : length;  // a cut string set ends the table
-    visit(end - pos);
-    if (type == 127 || i + 1 >= length)
-      return;
-    pos = end;
-  }
-}
 
 TableProblem Finish(const uint8_t* bytes, size_t size, uint64_t address, uint32_t length,
                     bool length_is_maximum, TableImage& image) {
@@ -58,14 +32,12 @@ void FillMissingCounts(TableImage& image, bool has_count, bool has_max) {
 }  // namespace
 
 uint16_t CountStructures(const uint8_t* table, uint32_t length) {
-  uint32_t count = 0;
-  WalkStructures(table, length, [&count](uint32_t) { ++count; });
-  return static_cast<uint16_t>(count);
+  return smbios::CountStructures(table, length);
 }
 
 uint16_t LargestStructure(const uint8_t* table, uint32_t length) {
-  uint32_t largest = 0;
-  WalkStructures(table, length, [&largest](uint32_t size) {
+  size_t largest = 0;
+  smbios::WalkStructures(table, length, [&largest](size_t size) {
     if (size > largest)
       largest = size;
   });
@@ -75,42 +47,27 @@ uint16_t LargestStructure(const uint8_t* table, uint32_t length) {
 TableProblem ReadTableFile(const uint8_t* bytes, size_t size, TableImage& image) {
   TableImage found;
   TableProblem problem;
-  bool has_count = false;
-  bool has_max = false;
-  if (StartsWith(bytes, size, "_SM3_")) {
-    // 64-bit entry point: a maximum length, no structure count.
-    if (size < 0x18)
+  smbios::EntryPoint ep;
+  switch (smbios::ParseEntryPoint(bytes, size, ep)) {
+    case smbios::EntryPointKind::kTruncated:
       return TableProblem::kEntryPointCutShort;
-    const uint64_t address = ReadLe(bytes + 0x10, 4) | (uint64_t{ReadLe(bytes + 0x14, 4)} << 32);
-    problem = Finish(bytes, size, address, ReadLe(bytes + 0x0C, 4), true, found);
-    found.version = static_cast<uint16_t>(bytes[0x07] << 8 | bytes[0x08]);
-    found.table_address = static_cast<uint32_t>(address);
-  } else if (StartsWith(bytes, size, "_SM_")) {
-    if (size < 0x1E)
-      return TableProblem::kEntryPointCutShort;
-    problem = Finish(bytes, size, ReadLe(bytes + 0x18, 4), ReadLe(bytes + 0x16, 2), false, found);
-    found.max_structure_size = static_cast<uint16_t>(ReadLe(bytes + 0x08, 2));
-    found.structure_count = static_cast<uint16_t>(ReadLe(bytes + 0x1C, 2));
-    found.version = static_cast<uint16_t>(bytes[0x06] << 8 | bytes[0x07]);
-    found.table_address = ReadLe(bytes + 0x18, 4);
-    has_count = has_max = true;
-  } else if (StartsWith(bytes, size, "_DMI_")) {
-    if (size < 0x0E)
-      return TableProblem::kEntryPointCutShort;
-    problem = Finish(bytes, size, ReadLe(bytes + 0x08, 4), ReadLe(bytes + 0x06, 2), false, found);
-    found.structure_count = static_cast<uint16_t>(ReadLe(bytes + 0x0C, 2));
-    if (size > 0x0E)  // BCD revision
-      found.version = static_cast<uint16_t>((bytes[0x0E] >> 4) << 8 | (bytes[0x0E] & 0x0F));
-    found.table_address = ReadLe(bytes + 0x08, 4);
-    has_count = true;
-  } else {
-    if (size > kMaxServedTable)
-      return TableProblem::kTooLong;
-    problem = Finish(bytes, size, 0, static_cast<uint32_t>(size), false, found);
+    case smbios::EntryPointKind::kParsed:
+      problem = Finish(bytes, size, ep.table_address, ep.table_length, ep.length_is_maximum, found);
+      found.structure_count = ep.structure_count;
+      found.max_structure_size = ep.max_structure_size;
+      found.version = ep.version;
+      found.table_address = static_cast<uint32_t>(ep.table_address);
+      break;
+    case smbios::EntryPointKind::kNone:
+    default:
+      if (size > kMaxServedTable)
+        return TableProblem::kTooLong;
+      problem = Finish(bytes, size, 0, static_cast<uint32_t>(size), false, found);
+      break;
   }
   if (problem != TableProblem::kNone)
     return problem;
-  FillMissingCounts(found, has_count, has_max);
+  FillMissingCounts(found, ep.has_structure_count, ep.has_max_structure_size);
   image = found;
   return TableProblem::kNone;
 }
