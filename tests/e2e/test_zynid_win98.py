@@ -1,5 +1,6 @@
 """zynid on the 9x road: Wine reports the 9x family to zynid.exe only, so the program opens
-ZYNDATA.VXD and sends the 9x request codes (the test build answers only those on that device)."""
+ZYNDATA.VXD and sends the 9x request codes: to the test build, which answers only those on that
+device, and to the stand-in zyndata.vxd serving the shipped Lenovo table."""
 
 import sys
 import unittest
@@ -21,13 +22,7 @@ class Win98(E2ETestCase):
         cls.session.set_windows_version("zynid.exe", "win98")
 
     def accept_and_read_message(self, root):
-        s = self.session
-        app = z.start(s, root)
-        z.agreement(s).click(1)
-        box, text = z.message_box(s)
-        box.click(1)
-        self.assertEqual(app.wait(10), 0)
-        return text
+        return z.message_after_accept(self, self.session, root)
 
     def test_no_vxd_shows_string_6(self):
         self.assertEqual(self.accept_and_read_message(z.install(self.session)),
@@ -50,6 +45,26 @@ class Win98(E2ETestCase):
                 root = z.install(self.session, program="zynid_testchannel",
                                  side_file=z.side_file(table=BOARD, failures=failures))
                 self.assertEqual(self.accept_and_read_message(root), z.english().string(7))
+
+    def test_board_shown_through_the_stand_in_vxd(self):
+        s = self.session
+        root = z.install(s)
+        z.add_driver(root, family="9x", offset=4000)
+        app = z.start(s, root)
+        z.agreement(s).click(1)
+        dlg = z.result(s, timeout=30)
+        self.assertEqual((dlg.text(1002), dlg.text(1003)), ("LENOVO", "431924G"))
+        dlg.click(1)
+        self.assertEqual(app.wait(30), 0)
+        self.assertFalse(z.service_registered(s), "the 9x road never touches the service manager")
+
+    def test_stand_in_vxd_failures_show_their_9x_strings(self):
+        s, eng = self.session, z.english()
+        for fail in ("probe", "table"):
+            with self.subTest(fail):
+                root = z.install(s)
+                z.add_driver(root, family="9x", fail=fail)
+                self.assertEqual(self.accept_and_read_message(root), eng.string(7))
 
 
 if __name__ == "__main__":

@@ -133,6 +133,17 @@ def message_box(session, timeout=10):
     return box, box.text(MB_TEXT)
 
 
+def message_after_accept(test, session, root):
+    """Starts the installed program, accepts the agreement and answers the text of the one
+    message box that follows, once the program has ended after it."""
+    app = start(session, root)
+    agreement(session).click(1)
+    box, text = message_box(session)
+    box.click(1)
+    test.assertEqual(app.wait(10), 0)
+    return text
+
+
 def inside(session, window, arg=0):
     """Runs the hook inside the program that owns ``window``; returns its reply text."""
     return session.probe("hook", exe("zynid_inside_hook"), "ZynidHookProc", window.hwnd,
