@@ -28,21 +28,11 @@ DEFAULT_TABLE = ROOT / "tests" / "data" / "tables" / "lenovo-thinkpad-w510.bin"
 os.environ.setdefault("ZYN_E2E_WORK", str(ROOT / "build" / "demo" / "wine"))
 os.environ.setdefault("ZYN_E2E_EXE_winprobe", str(BUILD / "tests" / "e2e" / "winprobe.exe"))
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "tests" / "e2e" / "zynid"))
 import harness  # noqa: E402
+import zynid_e2e as z  # noqa: E402
 
-INSTALL_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
-AGREEMENT, RESULT_TITLE, ABOUT_COMMAND = 108, 8, 16
-
-
-def texts_of(library):
-    sys.path.insert(0, str(ROOT / "resources"))
-    import check_library
-    resources = check_library.PeImage(Path(library).read_bytes()).resources()
-    strings = check_library.parse_strings(resources)
-    captions = {ident: check_library.parse_dialog(data)["caption"]
-                for (kind, ident), (_, data) in resources.items()
-                if kind == check_library.RT_DIALOG}
-    return strings, captions
+AGREEMENT, ABOUT, RESULT_TITLE = 108, 105, 8
 
 
 def install(session, table):
@@ -52,28 +42,24 @@ def install(session, table):
                    stdout=subprocess.DEVNULL, timeout=120)
     shutil.copyfile(table, root / "table.bin")
     (root / "zyndrv.cfg").write_text("# the demo's table\ntable = table.bin\n")
-    session.reg_add(INSTALL_KEY, "TargetDir", session.windows_path(root))
+    session.reg_add(z.INSTALL_KEY, "TargetDir", session.windows_path(root))
     return root
 
 
-def service_registered(session):
-    return session.wine("sc", "query", "ZYNDRV", check=False, timeout=60) == 0
-
-
 def run_headless(session, root, shots):
-    strings, captions = texts_of(root / "Eng" / "ZYNRes.lrc")
+    texts = z.Texts(root / "Eng" / "ZYNRes.lrc")
     shots.mkdir(parents=True, exist_ok=True)
     app = session.start(root / "zynid.exe", cwd=root)
-    agreement = session.wait_window(title=captions[AGREEMENT], timeout=30)
+    agreement = session.wait_window(title=texts.captions[AGREEMENT], timeout=30)
     session.screenshot(shots / "agreement.png", agreement.info()["rect"])
     agreement.click(1)
-    result = session.wait_window(title=strings[RESULT_TITLE], timeout=60)
+    result = session.wait_window(title=texts.string(RESULT_TITLE), timeout=60)
     board = {name: result.text(ident) for name, ident in
              (("manufacturer", 1002), ("product", 1003), ("verdict", 1004))}
-    running = service_registered(session)
+    running = z.service_registered(session)
     session.screenshot(shots / "result.png", result.info()["rect"])
-    result.syscommand(ABOUT_COMMAND)
-    about = session.wait_window(title=captions[105], timeout=30)
+    result.syscommand(z.ABOUT_ITEM)
+    about = session.wait_window(title=texts.captions[ABOUT], timeout=30)
     session.screenshot(shots / "about.png", about.info()["rect"])
     about.key(harness.VK.ESCAPE)
     about.wait_gone(30)
@@ -115,7 +101,7 @@ def main():
             run_on_display(session, root)
         else:
             run_headless(session, root, args.shots.resolve())
-        if service_registered(session):
+        if z.service_registered(session):
             print("the service ZYNDRV is still registered: removing it")
             session.wine("sc", "stop", "ZYNDRV", check=False)
             session.wine("sc", "delete", "ZYNDRV", check=False)

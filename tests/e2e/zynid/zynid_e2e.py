@@ -44,8 +44,8 @@ def bare_library():
 
 
 def shipped_license():
-    """The English license text as installed: the build writes it in its code page, CR LF."""
-    return build_dir() / "resources" / "Eng" / "license.txt"
+    """The English license text as installed."""
+    return built_license("Eng")
 
 
 class Texts:
