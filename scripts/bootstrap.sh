@@ -11,6 +11,7 @@ packages=(
   dmidecode hyperfine python3
   fonts-wqy-microhei fonts-takao-gothic fonts-unfonts-core
   nsis xorriso
+  qemu-system-x86 debootstrap
 )
 
 missing=()

@@ -59,7 +59,9 @@ file exits with status 77 (ctest reports it as skipped, with the reason) instead
 
 Environment read: ``ZYN_E2E_WORK`` (folder for the template prefix, locales, runs, artefacts),
 ``ZYN_E2E_EXE_<target>`` (built programs). Run ``python3 harness.py --prepare`` to build the
-template prefix ahead of the tests (the ctest fixture does).
+template prefix ahead of the tests (the ctest fixture does); ``--check`` exits 77 on a machine
+that cannot start 32-bit Wine (``scripts/test.sh`` then runs these tests in the test machine of
+``tools/winevm``).
 """
 
 import contextlib
@@ -84,6 +86,19 @@ from pathlib import Path
 WORK = Path(os.environ.get("ZYN_E2E_WORK") or Path(__file__).resolve().parents[2] / "build" / "e2e")
 DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 DESKTOP_SIZE = "800x600"
+# Every bound below is stretched by this factor on a slow machine (the emulated test machine of
+# tools/winevm sets it). Waits end on their event, so a larger bound costs a passing run nothing.
+TIME_SCALE = max(1.0, float(os.environ.get("ZYN_E2E_TIME_SCALE") or 1))
+
+
+def bound(seconds):
+    """A wait's bound in seconds on this machine."""
+    return seconds * TIME_SCALE
+
+
+def _ms(seconds):
+    """A wait's bound as winprobe takes it: milliseconds, stretched like every bound."""
+    return str(int(bound(seconds) * 1000))
 
 
 class VK:
@@ -168,6 +183,7 @@ def _base_env():
 
 def _run(cmd, env, log, timeout, cwd=None, check=True):
     """Runs a command with its output appended to a log file; a bounded wait."""
+    timeout = bound(timeout)
     with open(log, "ab") as out:
         try:
             rc = subprocess.run(cmd, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
@@ -314,9 +330,9 @@ class Program:
     def wait(self, timeout=10):
         """Waits for the program to end and returns its exit code; fails the test on timeout."""
         try:
-            return self.proc.wait(timeout)
+            return self.proc.wait(bound(timeout))
         except subprocess.TimeoutExpired:
-            raise HarnessError(f"program still running after {timeout} s")
+            raise HarnessError(f"program still running after {bound(timeout):g} s")
 
     @property
     def running(self):
@@ -385,14 +401,13 @@ class Window:
         self._probe("mouse", str(x), str(y))
 
     def wait_gone(self, timeout=10):
-        ms = str(int(timeout * 1000))
-        self.session.probe("gone", self.hwnd, "--timeout", ms, timeout=timeout)
+        self.session.probe("gone", self.hwnd, "--timeout", _ms(timeout), timeout=timeout)
 
     def sync(self, timeout=10):
         """Returns once the window's thread has handled every message posted to it before: a
         hook inside it answers a message posted now, which its loop takes only after those."""
         answer = self.session.probe("hook", exe("probe_hook"), "SyncHookProc", self.hwnd,
-                                    "winprobe.sync", "--timeout", str(int(timeout * 1000)),
+                                    "winprobe.sync", "--timeout", _ms(timeout),
                                     timeout=timeout)[-1]
         if answer.get("reply") != "synced":
             raise HarnessError(f"sync with {self.hwnd}: {answer}")
@@ -515,9 +530,11 @@ class Session:
     def probe(self, *args, timeout=5):
         """Runs winprobe with ``args``; returns its answer lines (dicts). Raises on failure.
 
-        ``timeout`` bounds the waits inside winprobe; the process itself gets 20 s more for
-        Wine's start-up.
+        ``timeout`` bounds the waits inside winprobe (unless ``args`` name their own); the process
+        itself gets 20 s more for Wine's start-up.
         """
+        if "--timeout" not in args:
+            args = (*args, "--timeout", _ms(timeout))
         env = dict(self.env, LANG="C.UTF-8")
         env.pop("LOCPATH", None)
         out = self.dir / "probe.out"
@@ -525,7 +542,7 @@ class Session:
             try:
                 rc = subprocess.run(["wine", str(exe("winprobe")), *map(str, args)], env=env,
                                     stdin=subprocess.DEVNULL, stdout=f, stderr=err,
-                                    timeout=timeout + 20).returncode
+                                    timeout=bound(timeout + 20)).returncode
             except subprocess.TimeoutExpired:
                 raise HarnessError(f"winprobe {' '.join(map(str, args))}: no answer")
         lines = [json.loads(line) for line in out.read_text().splitlines() if line.startswith("{")]
@@ -536,7 +553,7 @@ class Session:
 
     def wait_window(self, title=None, cls=None, timeout=10, visible=True):
         """Waits for a top-level window with this exact title and/or class (case-insensitive)."""
-        args = ["find", "--timeout", str(int(timeout * 1000))]
+        args = ["find", "--timeout", _ms(timeout)]
         if title is not None:
             args += ["--title", title]
         if cls is not None:
@@ -739,7 +756,11 @@ def _run_test_file(pattern):
 
 
 if __name__ == "__main__":
-    if sys.argv[1:] == ["--prepare"]:
+    if sys.argv[1:] == ["--check"]:
+        reason = machine_cannot_run_wine()
+        print(f"cannot run Wine here: {reason}" if reason else "Wine can run here")
+        sys.exit(SKIPPED if reason else 0)
+    elif sys.argv[1:] == ["--prepare"]:
         reason = machine_cannot_run_wine()
         if reason:
             print(f"skipped: {reason}")

@@ -5,7 +5,7 @@ import shutil
 import time
 import unittest
 
-from harness import SC_CLOSE, VK, E2ETestCase, exe
+from harness import SC_CLOSE, VK, E2ETestCase, bound, exe
 
 TITLE = "Setup Tessarine"
 ERROR_CAPTION = "Autorun Setup Error"
@@ -47,7 +47,7 @@ class Launcher(E2ETestCase):
 
     def setup_record(self, timeout=10):
         """What the stand-in setup program wrote, once it has written all of it."""
-        deadline = time.monotonic() + timeout
+        deadline = time.monotonic() + bound(timeout)
         text = ""
         while "system_lcid=" not in text and time.monotonic() < deadline:
             time.sleep(0.1)

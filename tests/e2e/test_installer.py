@@ -8,7 +8,7 @@ import struct
 import time
 import unittest
 
-from harness import E2ETestCase, HarnessError, exe
+from harness import E2ETestCase, HarnessError, bound, exe
 
 PRODUCT_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZYN ID Utility"
@@ -66,7 +66,7 @@ class Installer(E2ETestCase):
         """The uninstaller copies itself away and returns at once: wait for its work to show."""
         app = self.session.start(self.folder / "uninstall.exe", args=["/S"])
         self.assertEqual(app.wait(30), 0)
-        deadline = time.monotonic() + 30
+        deadline = time.monotonic() + bound(30)
         while (self.folder / "zynid.exe").exists() or self.key_exists(PRODUCT_KEY):
             if time.monotonic() > deadline:
                 raise HarnessError("the uninstaller left the product behind")

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Inside the test machine: runs a command (the Wine tests of the win32 build, or the stress
+# script) with the Wine work folder in the guest's own memory rather than on the shared folder,
+# then hands the evidence of failed cases back to the host's build tree.
+#
+#   run.sh --share "$(dirname "$PWD")" -- tools/winevm/in-guest.sh ctest --preset win32 -L e2e
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+build="$PWD/build/win32"
+work="$build/tests/e2e/wine"
+
+# The build tree names the host's Python 3; the guest's own answers to that name.
+python="$(sed -n 's/^_\?Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt" | head -n 1)"
+if [ -n "$python" ] && [ ! -e "$python" ]; then
+  mkdir -p "$(dirname "$python")"
+  ln -s /usr/bin/python3 "$python"
+fi
+
+mkdir -p "$work" /run/e2e-host
+mount --bind "$work" /run/e2e-host
+mount -t tmpfs -o size=75% tmpfs "$work"
+# Emulation makes Wine several times slower than on the metal; the harness stretches its bounds.
+export ZYN_E2E_TIME_SCALE="${ZYN_E2E_TIME_SCALE:-6}"
+"$@"
+rc=$?
+rm -rf /run/e2e-host/artifacts
+if [ -d "$work/artifacts" ]; then
+  cp -a "$work/artifacts" /run/e2e-host/ && echo "evidence of failed cases: $work/artifacts"
+fi
+exit $rc
