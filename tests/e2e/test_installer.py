@@ -12,7 +12,8 @@ from harness import E2ETestCase, HarnessError, bound, exe
 
 PRODUCT_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZYN ID Utility"
-SETUP_CAPTION = "ZYN ID Utility Setup"
+# The installer opens on its folder page; its caption names the page.
+SETUP_CAPTION = "ZYN ID Utility Setup: Installation Folder"
 IDOK = 1
 
 
@@ -58,9 +59,16 @@ class Installer(E2ETestCase):
         self.win_folder = r"C:\Apps\ZYN ID"
 
     def install(self):
-        # /D must come last and unquoted; the installer holds itself until it is done.
-        app = self.session.start(self.setup, args=["/S", "/D=" + self.win_folder])
+        """Installs silently into the folder with a space in its name. The installer takes /D
+        only last and unquoted, and Wine quotes an argument that holds a space, so a batch file
+        hands the command line over exactly as a user types it. The installer holds itself until
+        it is done."""
+        batch = self.session.dir / "install.bat"
+        batch.write_text(f'@"{self.session.windows_path(self.setup)}" /S /D={self.win_folder}\r\n'
+                         "@exit %errorlevel%\r\n")
+        app = self.session.start("cmd", args=["/c", self.session.windows_path(batch)])
         self.assertEqual(app.wait(60), 0)
+        self.assertTrue((self.folder / "zynid.exe").is_file(), "nothing installed in the folder")
 
     def uninstall(self):
         """The uninstaller copies itself away and returns at once: wait for its work to show."""

@@ -21,6 +21,7 @@ mount --bind "$work" /run/e2e-host
 mount -t tmpfs -o size=75% tmpfs "$work"
 # Emulation makes Wine several times slower than on the metal; the harness stretches its bounds.
 export ZYN_E2E_TIME_SCALE="${ZYN_E2E_TIME_SCALE:-6}"
+export ZYN_E2E_WORK="$work"
 "$@"
 rc=$?
 rm -rf /run/e2e-host/artifacts

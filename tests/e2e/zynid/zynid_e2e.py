@@ -16,6 +16,7 @@ import check_library  # noqa: E402  (reads a resource library back)
 INSTALL_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
 MB_CLASS, MB_TEXT = "#32770", 0xFFFF
 SS_ICON = 0x03
+IDOK = 1
 ABOUT_ITEM = 16
 SC_CLOSE = 0xF060
 HELP_COMMAND = 57670
@@ -118,14 +119,15 @@ def message_box(session, timeout=10):
     icon."""
     box = session.wait_window(cls=MB_CLASS, title="zynid", timeout=timeout)
     controls = box.children()
-    buttons = [c["text"] for c in controls if c["class"].lower() == "button" and c["visible"]]
+    # By id: the system writes the button's text in its own language ("Aceptar", "확인", ...).
+    buttons = [c["id"] for c in controls if c["class"].lower() == "button" and c["visible"]]
     icons = [c["id"] for c in controls
              if c["class"].lower() == "static" and c["style"] & 0x1F == SS_ICON and c["visible"]]
     problems = []
     if int(box.info()["owner"], 16) != 0:
         problems.append("it has an owner")
-    if buttons != ["OK"]:
-        problems.append(f"buttons {buttons}")
+    if buttons != [IDOK]:
+        problems.append(f"buttons {buttons} (IDOK alone expected)")
     if len(icons) != 1 or not box.look(icons[0])["exclamation"]:
         problems.append("no exclamation icon")
     if problems:
