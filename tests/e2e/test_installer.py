@@ -44,7 +44,8 @@ def shortcut_working_dir(data):
         text = data[at + 2:at + 2 + size].decode("utf-16-le" if unicode else "latin-1")
         at += 2 + size
         if bit == 0x10:
-            return text
+            # Wine's shell link writer counts the terminating NUL in; Windows does not.
+            return text.rstrip("\x00")
     return None
 
 
