@@ -5,7 +5,8 @@ Adding a test file for another program
 1. Put ``tests/e2e/test_<program><anything>.py`` beside this file. Every ``test_*.py`` here is
    registered with ctest by ``tests/e2e/CMakeLists.txt`` (the win32 preset) and run as
    ``python3 harness.py --run <file>`` (unittest discovery of that one file); re-run cmake after
-   adding one.
+   adding one. A long file can run as N ctest tests side by side (``--shard I/N``): set
+   ``ZYN_E2E_SHARDS_<file name>`` to N in that CMakeLists.
 2. Make the built programs reachable: in your own CMakeLists (before ``tests/`` is processed, or in
    a folder ``tests/e2e/<name>/`` with a CMakeLists.txt, which is added automatically) append the
    target names, e.g. ``set_property(GLOBAL APPEND PROPERTY ZYN_E2E_TARGETS zynid sysmenuhook)``.
@@ -207,7 +208,7 @@ class Xvfb:
                 stdout=out, stderr=out, preexec_fn=_die_with_parent)
         os.close(write_end)
         number = b""
-        deadline = time.monotonic() + 15
+        deadline = time.monotonic() + bound(15)
         try:
             while not number.endswith(b"\n") and time.monotonic() < deadline:
                 ready, _, _ = select.select([read_end], [], [], 0.5)
@@ -231,6 +232,52 @@ class Xvfb:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait(5)
+
+
+class _PersistentServer:
+    """The session's wineserver, kept for the session's whole life.
+
+    Left to itself, a wineserver ends a few seconds after the last Windows program of the prefix
+    has exited, and takes the service manager, the desktop and every running driver service with
+    it. A test that runs several programs one after another (``sc start``, then a client of the
+    driver; an install, then a second one) would otherwise find, after any pause longer than
+    that (a busy machine), a new Wine whose services are stopped, or have its program killed
+    with the old server's processes.
+    """
+
+    def __init__(self, log, env):
+        with open(log, "ab") as out:
+            self.proc = subprocess.Popen(["wineserver", "--foreground", "--persistent"], env=env,
+                                         stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                         preexec_fn=_die_with_parent)
+        # Until its socket exists, a Windows program would start a server of its own, which would
+        # end with the programs again. The server makes its socket in its own working folder
+        # (where that folder lies differs between Wine's builds).
+        deadline = time.monotonic() + bound(15)
+        while not self._socket_ready():
+            if self.proc.poll() is not None:
+                raise HarnessError(f"wineserver ended with {self.proc.returncode} (log: {log})")
+            if time.monotonic() > deadline:
+                self.close()
+                raise HarnessError(f"wineserver made no socket in {bound(15)} s (log: {log})")
+            time.sleep(0.05)
+
+    def _socket_ready(self):
+        try:
+            folder = Path(os.readlink(f"/proc/{self.proc.pid}/cwd"))
+        except OSError:
+            return False
+        return folder.name.startswith("server-") and (folder / "socket").exists()
+
+    def close(self):
+        """Ends the server (``wineserver -k`` has normally done so already) with bounded waits."""
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(bound(10))
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(10)
 
 
 def _wine_version():
@@ -451,6 +498,7 @@ class Session:
         self.prefix = self.dir / "prefix"
         self.drive_c = self.prefix / "drive_c"
         self.xvfb = None
+        self.server = None
         self.env = _base_env()
         self.env["WINEPREFIX"] = str(self.prefix)
         self.mounted = False
@@ -462,6 +510,7 @@ class Session:
                 self.xvfb = Xvfb(self.logs / "xvfb.log")
                 self.env["DISPLAY"] = self.xvfb.display
             self.env.update(env or {})
+            self.server = _PersistentServer(self.logs / "wineserver.log", self.env)
             # Starting the desktop and services here keeps their cost out of the tests' waits.
             self.probe("list", timeout=60)
         except BaseException:
@@ -617,6 +666,9 @@ class Session:
             subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=10)
         self.kill_programs()
+        if self.server:
+            self.server.close()
+            self.server = None
         if self.xvfb:
             self.xvfb.close()
             self.xvfb = None
@@ -738,15 +790,32 @@ class E2ETestCase(unittest.TestCase):
             self.addCleanup(self.session.kill_programs)
 
 
-def _run_test_file(pattern):
+def _tests_of(suite):
+    for item in suite:
+        if isinstance(item, unittest.TestSuite):
+            yield from _tests_of(item)
+        else:
+            yield item
+
+
+def _shard_of(suite, index, count):
+    """The ``index``-th (from 1) of ``count`` parts of a suite, dealt out by test name."""
+    tests = sorted(_tests_of(suite), key=lambda t: t.id())
+    return unittest.TestSuite(t for n, t in enumerate(tests) if n % count == index - 1)
+
+
+def _run_test_file(pattern, shard=None):
     """Runs one test file as ctest does. Its tests that need no Wine (static checks of built
     files) run anywhere; when this machine cannot start Wine and nothing else ran, the file exits
-    with 77 and its first line says why."""
+    with 77 and its first line says why. ``shard`` (I, N): only the I-th of N equal parts of the
+    file's tests (by name), so that one long file can run as N ctest tests side by side."""
     reason = machine_cannot_run_wine()
     if reason:
         print(f"skipped: {reason}")
     suite = unittest.defaultTestLoader.discover(str(Path(__file__).resolve().parent),
                                                 pattern=pattern)
+    if shard:
+        suite = _shard_of(suite, *shard)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     # A class skipped in setUpClass counts among the skips but not among the tests run.
     executed = result.testsRun - sum(isinstance(t, unittest.TestCase) for t, _ in result.skipped)
@@ -772,5 +841,7 @@ if __name__ == "__main__":
         print("template prefix:", template_prefix())
     elif len(sys.argv) == 3 and sys.argv[1] == "--run":
         _run_test_file(sys.argv[2])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--run" and sys.argv[3] == "--shard":
+        _run_test_file(sys.argv[2], tuple(int(n) for n in sys.argv[4].split("/")))
     else:
         print(__doc__)

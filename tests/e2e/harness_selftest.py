@@ -144,6 +144,18 @@ JUNIT = """<?xml version="1.0" encoding="UTF-8"?>
 """
 
 
+class Shards(unittest.TestCase):
+    def test_shards_deal_out_every_test_exactly_once(self):
+        class Many(unittest.TestCase):
+            pass
+        for n in range(10):
+            setattr(Many, f"test_{n}", lambda self: None)
+        suite = unittest.defaultTestLoader.loadTestsFromTestCase(Many)
+        shards = [[t.id() for t in harness._shard_of(suite, i, 3)] for i in (1, 2, 3)]
+        self.assertEqual([len(ids) for ids in shards], [4, 3, 3])
+        self.assertEqual(sorted(sum(shards, [])), sorted(t.id() for t in suite))
+
+
 class Summary(unittest.TestCase):
     def test_only_a_skip_return_code_is_a_skip(self):
         with tempfile.TemporaryDirectory() as folder:

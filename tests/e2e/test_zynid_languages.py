@@ -26,32 +26,30 @@ class Languages(E2ETestCase):
     def start(self, root, locale):
         return self.session.start(root / "zynid.exe", cwd=root, env=locale_env(locale))
 
-    def test_each_language_in_its_own_locale(self):
+    def check_language(self, folder, locale, codepage):
         s = self.session
-        for folder, locale, codepage in LANGUAGES:
-            with self.subTest(folder):
-                texts = z.Texts(z.language_library(folder))
-                license = z.built_license(folder).read_bytes()
-                root = z.install(s, program="zynid_testchannel", language=folder, license=license,
-                                 side_file=z.side_file(0x0101, BOARD))
-                app = self.start(root, locale)
-                agreement = z.agreement(s, texts, timeout=20)
-                self.assertEqual(agreement.text(1006), license.decode(codepage))
-                agreement.click(1)
-                result = z.result(s, texts, timeout=20)
-                self.assertEqual(result.text(1004), texts.string(3))
-                self.assertIn((z.ABOUT_ITEM, texts.string(1)), z.system_menu(s, result))
-                result.click(1)
-                self.assertEqual(app.wait(20), 0)
+        texts = z.Texts(z.language_library(folder))
+        license = z.built_license(folder).read_bytes()
+        root = z.install(s, program="zynid_testchannel", language=folder, license=license,
+                         side_file=z.side_file(0x0101, BOARD))
+        app = self.start(root, locale)
+        agreement = z.agreement(s, texts, timeout=20)
+        self.assertEqual(agreement.text(1006), license.decode(codepage))
+        agreement.click(1)
+        result = z.result(s, texts, timeout=20)
+        self.assertEqual(result.text(1004), texts.string(3))
+        self.assertIn((z.ABOUT_ITEM, texts.string(1)), z.system_menu(s, result))
+        result.click(1)
+        self.assertEqual(app.wait(20), 0)
 
-                # The shipped program without a driver image: string 2 of this language.
-                root = z.install(s, language=folder, license=license)
-                app = self.start(root, locale)
-                z.agreement(s, texts, timeout=20).click(1)
-                box, text = z.message_box(s)
-                self.assertEqual(text, texts.string(2))
-                box.click(1)
-                self.assertEqual(app.wait(20), 0)
+        # The shipped program without a driver image: string 2 of this language.
+        root = z.install(s, language=folder, license=license)
+        app = self.start(root, locale)
+        z.agreement(s, texts, timeout=20).click(1)
+        box, text = z.message_box(s)
+        self.assertEqual(text, texts.string(2))
+        box.click(1)
+        self.assertEqual(app.wait(20), 0)
 
     def test_a_locale_without_a_row_and_a_missing_folder(self):
         s = self.session
@@ -61,6 +59,13 @@ class Languages(E2ETestCase):
         z.agreement(s).click(2)
         z.ends_silently(self, app)
         z.ends_silently(self, self.start(root, "de_DE"))
+
+
+# One test per language, so that a failure names its language and ctest can spread the
+# languages over several processes.
+for _folder, _locale, _codepage in LANGUAGES:
+    setattr(Languages, f"test_in_its_own_locale_{_folder}",
+            lambda self, f=_folder, l=_locale, c=_codepage: self.check_language(f, l, c))
 
 
 if __name__ == "__main__":
