@@ -7,3 +7,6 @@ add_library(zynflow STATIC
 target_include_directories(zynflow PUBLIC ${CMAKE_SOURCE_DIR})
 # The flow clears the board identity with the reader's shared empty text.
 target_link_libraries(zynflow PUBLIC dmi)
+if(ZYN_WINDOWS)
+  zyn_runtime_code(zynflow)
+endif()

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstddef>
-#include <cstdlib>
 
 #include "hw/device_io.h"
 #include "hw/win32_numbers.h"
@@ -66,12 +65,13 @@ bool Win32TokenApi::QueryGroups(hw::TokenHandle token, void* buffer, std::uint32
   return ok != 0;
 }
 
+// The process heap: the program links no C library with a malloc of its own.
 void* Win32TokenApi::AllocateBuffer(std::uint32_t size) {
-  return std::malloc(size);
+  return HeapAlloc(GetProcessHeap(), 0, size);
 }
 
 void Win32TokenApi::FreeBuffer(void* buffer) {
-  std::free(buffer);
+  HeapFree(GetProcessHeap(), 0, buffer);
 }
 
 bool Win32TokenApi::AllocateSid(const std::uint8_t (&authority)[6], std::uint8_t count,

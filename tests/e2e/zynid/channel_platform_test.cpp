@@ -3,17 +3,32 @@
 // test_zynid_channel.py; prints one line per failed check and "checks: N failed" at the end.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 
 #include "hw/win32_dmi_platform.h"
 
 namespace {
 int g_failed = 0;
 
+// One line on standard output, formatted like wsprintfA. The program has no C library: the
+// line ends in CR LF, as the C library's text-mode output wrote it.
+void PrintLine(const char* format, ...) {
+  char text[1024 + 2];  // wvsprintfA writes at most 1024 characters, terminator included
+  va_list arguments;
+  va_start(arguments, format);
+  int length = wvsprintfA(text, format, arguments);
+  va_end(arguments);
+  length = length < 0 ? 0 : length;
+  text[length++] = '\r';
+  text[length++] = '\n';
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+}
+
 void Check(bool ok, const char* what, const char* family = "") {
   if (!ok) {
-    std::printf("FAILED: %s%s\n", family, what);
+    PrintLine("FAILED: %s%s", family, what);
     ++g_failed;
   }
 }
@@ -89,6 +104,6 @@ int main() {
   Win9xAddressSpace nine;
   AddressSpaceExtents(nine, "9x: ", false);
   GlobalBlocks();
-  std::printf("checks: %d failed\n", g_failed);
+  PrintLine("checks: %d failed", g_failed);
   return g_failed == 0 ? 0 : 1;
 }
