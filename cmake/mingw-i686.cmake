@@ -7,6 +7,11 @@ set(CMAKE_C_COMPILER ${ZYN_MINGW_PREFIX}-gcc)
 set(CMAKE_CXX_COMPILER ${ZYN_MINGW_PREFIX}-g++)
 set(CMAKE_RC_COMPILER ${ZYN_MINGW_PREFIX}-windres)
 
+# The compiler's default processor is the Pentium Pro, whose conditional moves end a program on
+# the 386 and 486 machines that Windows 95 and NT 4.0 still run on with an invalid instruction.
+set(CMAKE_C_FLAGS_INIT "-march=i386 -mtune=generic")
+set(CMAKE_CXX_FLAGS_INIT "-march=i386 -mtune=generic")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${ZYN_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -23,6 +23,7 @@ notes, and exits 1 on any failure.
 import argparse
 import fnmatch
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -228,6 +229,36 @@ def check_image(name, data, kind, allowlist):
     return failures, notes
 
 
+# Instructions of processors after the 486 (conditional moves, the Pentium Pro's compares, MMX
+# and SSE registers, the Pentium's time stamp and CPU id): a program that uses them ends with an
+# invalid instruction on the 386 and 486 machines Windows 95 and NT 4.0 still run on.
+LATER_INSTRUCTION = re.compile(r"\t(cmov\w+|fcmov\w+|fu?comip?|rdtsc|cpuid|sysenter)\b|%x?mm\d")
+
+
+def later_instructions(disassembly):
+    """The instructions of later processors in objdump's disassembly text, with their counts."""
+    found = {}
+    for line in disassembly.splitlines():
+        match = LATER_INSTRUCTION.search(line)
+        if match:
+            key = match.group(1) or match.group(0)[1:].rstrip("0123456789") + " registers"
+            found[key] = found.get(key, 0) + 1
+    return found
+
+
+def check_instructions(root, objdump):
+    """Failures for the shipped files whose code needs a processor after the 486."""
+    failures = []
+    for path in pe_files(root):
+        text = subprocess.run([objdump, "-d", os.path.join(root, path)], capture_output=True,
+                              text=True, check=True).stdout
+        found = later_instructions(text)
+        if found:
+            listed = ", ".join(f"{name} x{count}" for name, count in sorted(found.items()))
+            failures.append(f"{path}: code for a processor after the 486 ({listed})")
+    return failures
+
+
 def pe_files(root):
     """Paths ('/' separators) of the files under root that begin like a PE image, sorted."""
     found = []
@@ -279,6 +310,7 @@ def main(argv=None):
     where.add_argument("--build")
     where.add_argument("--tree")
     parser.add_argument("--cmake", default="cmake")
+    parser.add_argument("--objdump", help="also check the code's instructions with this objdump")
     args = parser.parse_args(argv)
     allowlist = Allowlist(Path(args.allowlist).read_text(), args.allowlist)
     with tempfile.TemporaryDirectory(prefix="pe-compat-") as work:
@@ -291,6 +323,8 @@ def main(argv=None):
                 print(f"FAIL {e}")
                 return 1
         lines, failures, notes = check_tree(root, allowlist)
+        if args.objdump:
+            failures += check_instructions(root, args.objdump)
     for line in lines:
         print(line)
     for note in notes:
