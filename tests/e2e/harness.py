@@ -352,20 +352,29 @@ def template_prefix():
         return root
 
 
-def locale_env(name, charset="UTF-8"):
-    """Environment that gives a Wine program the locale ``name`` (e.g. "de_DE" -> 0407).
+def locale_env(name, charset="UTF-8", user=None):
+    """Environment that gives a Wine program the locale ``name`` (e.g. "de_DE" -> 0407) as both
+    its system and its user default, or ``user`` as a different user default (Wine takes the
+    system locale from LC_CTYPE, the user's from LC_MESSAGES).
 
-    Debian ships only C/POSIX and Wine silently falls back to English for a missing locale, so the
-    locale is compiled once into WORK/locales with localedef.
+    Debian ships only C/POSIX and Wine silently falls back to English for a missing locale, so
+    each locale is compiled once into WORK/locales with localedef.
     """
-    full = f"{name}.{charset}"
     folder = WORK / "locales"
+    env = {"LOCPATH": str(folder), "LANG": _compiled_locale(folder, name, charset)}
+    if user:
+        env["LC_MESSAGES"] = _compiled_locale(folder, user, charset)
+    return env
+
+
+def _compiled_locale(folder, name, charset):
+    full = f"{name}.{charset}"
     with _locked("locales"):
         if not (folder / full / "LC_CTYPE").exists():
             folder.mkdir(parents=True, exist_ok=True)
             _run(["localedef", "-i", name, "-f", charset, str(folder / full)], os.environ,
                  WORK / "locales.log", 120)
-    return {"LOCPATH": str(folder), "LANG": full}
+    return full
 
 
 class Program:

@@ -45,7 +45,9 @@ class StandIn(E2ETestCase):
 
     def test_locale(self):
         rec = self.run_standin(self.session.drive_c, env=locale_env("de_DE"))
-        self.assertEqual(rec["system_lcid"], "0407")
+        self.assertEqual((rec["system_lcid"], rec["user_lcid"]), ("0407", "0407"))
+        rec = self.run_standin(self.session.drive_c, env=locale_env("de_DE", user="fr_FR"))
+        self.assertEqual((rec["system_lcid"], rec["user_lcid"]), ("0407", "040c"))
 
 
 class Probe(E2ETestCase):

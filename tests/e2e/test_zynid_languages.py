@@ -51,6 +51,16 @@ class Languages(E2ETestCase):
         box.click(1)
         self.assertEqual(app.wait(20), 0)
 
+    def test_the_system_locale_decides_not_the_users(self):
+        s = self.session
+        for system, user, folder in (("de_DE", "fr_FR", "Deu"), ("fr_FR", "de_DE", "Fra")):
+            with self.subTest(system=system, user=user):
+                texts = z.Texts(z.language_library(folder))
+                root = z.install(s, language=folder, license=z.built_license(folder).read_bytes())
+                app = s.start(root / "zynid.exe", cwd=root, env=locale_env(system, user=user))
+                z.agreement(s, texts, timeout=20).click(2)
+                z.ends_silently(self, app)
+
     def test_a_locale_without_a_row_and_a_missing_folder(self):
         s = self.session
         # Russian has no row: English. A German system without the Deu folder ends silently.

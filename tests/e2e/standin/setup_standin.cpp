@@ -33,6 +33,8 @@ int main() {
       f, "cwd=%s\ncmdline=%s\nconsole=%d\nconsole_window=%d\nconsole_processes=%lu\nplatform=%lu\n",
       cwd, GetCommandLineA(), sharing > 0 ? 1 : 0, GetConsoleWindow() != nullptr ? 1 : 0,
       static_cast<unsigned long>(sharing), static_cast<unsigned long>(version.dwPlatformId));
-  std::fprintf(f, "system_lcid=%04lx\n", static_cast<unsigned long>(GetSystemDefaultLCID()));
+  std::fprintf(f, "system_lcid=%04lx\nuser_lcid=%04lx\n",
+               static_cast<unsigned long>(GetSystemDefaultLCID()),
+               static_cast<unsigned long>(GetUserDefaultLCID()));
   return std::fclose(f) == 0 ? 0 : 3;
 }
