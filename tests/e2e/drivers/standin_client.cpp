@@ -1,11 +1,13 @@
 // Talks to a stand-in driver the way zynid does and writes one `key=value` line per finding:
-//   standin_client nt|9x REPORT
+//   standin_client nt|9x REPORT [ROUNDS]
 // nt opens \\.\ZYNDRV as the NT road does, 9x opens \\.\ZYNDATA.VXD as the 9x road does. Then a
 // probe (its word primed with 0xEEEE), a get-table, the table read from its piece(s), a release,
-// the same release again, and a probe with a 1-byte buffer.
+// the same release again, and a probe with a 1-byte buffer. With ROUNDS, it then times that many
+// rounds of probe, get-table and release, one `rt_<request>_us=` line each, for the figures.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -25,10 +27,49 @@ bool Control(HANDLE h, uint32_t code, void* in, DWORD in_size, void* out, DWORD 
   return DeviceIoControl(h, code, in, in_size, out, out_size, &returned, nullptr) != FALSE;
 }
 
+// Microseconds between two performance counter readings.
+unsigned long Microseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<unsigned long>((to.QuadPart - from.QuadPart) * 1000000 / frequency.QuadPart);
+}
+
+// Times `rounds` rounds of the three requests as the program makes them, one line per request
+// with each round's time, space-separated.
+void TimeRounds(std::FILE* report, HANDLE h, int rounds, uint32_t probe, uint32_t get,
+                uint32_t release) {
+  std::vector<unsigned long> times[3];
+  for (int i = 0; i < rounds; ++i) {
+    unsigned short word = 0;
+    unsigned char d[kTableDescriptorSize] = {};
+    LARGE_INTEGER t[4];
+    QueryPerformanceCounter(&t[0]);
+    const bool probed = Control(h, probe, &word, 2, &word, 2);
+    QueryPerformanceCounter(&t[1]);
+    const bool got = Control(h, get, nullptr, 0, d, sizeof d);
+    QueryPerformanceCounter(&t[2]);
+    const bool released = got && Control(h, release, d, sizeof d, nullptr, 0);
+    QueryPerformanceCounter(&t[3]);
+    if (!probed || !got || !released) {
+      std::fprintf(report, "rt_failed_round=%d\n", i);
+      return;
+    }
+    for (int k = 0; k < 3; ++k)
+      times[k].push_back(Microseconds(t[k], t[k + 1]));
+  }
+  const char* names[3] = {"probe", "get", "release"};
+  for (int k = 0; k < 3; ++k) {
+    std::fprintf(report, "rt_%s_us=", names[k]);
+    for (unsigned long us : times[k])
+      std::fprintf(report, "%lu ", us);
+    std::fprintf(report, "\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3)
+  if (argc != 3 && argc != 4)
     return 2;
   const bool nt = std::strcmp(argv[1], "nt") == 0;
   std::FILE* report = std::fopen(argv[2], "w");
@@ -81,6 +122,8 @@ int main(int argc, char** argv) {
     std::fprintf(report, "release_again=%d\n",
                  Control(h, release, d, sizeof d, nullptr, 0) ? 1 : 0);
   }
+  if (argc == 4)
+    TimeRounds(report, h, std::atoi(argv[3]), probe, get, release);
   CloseHandle(h);
   return std::fclose(report) == 0 ? 0 : 3;
 }
