@@ -36,7 +36,6 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 BUILD = ROOT / "build" / "win32"
-LENOVO = ROOT / "tests" / "data" / "tables" / "lenovo-thinkpad-w510.bin"
 
 
 def e2e_environment():
@@ -127,12 +126,17 @@ def one_run(session, root, texts, family):
     return figures
 
 
+def start_service(session, folder):
+    """Registers and starts ZYNDRV from the stand-in image in ``folder``, as sc does."""
+    session.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand", "binPath=",
+                 session.windows_path(folder / "ZYNDRV.sys"))
+    session.wine("sc", "start", "ZYNDRV")
+
+
 def running_service_run(session, root, texts):
     """A run that finds the driver's service registered and running: the program registers and
     starts nothing, so its accept to result is the read alone."""
-    session.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand", "binPath=",
-                 session.windows_path(root / "ZYNDRV.sys"))
-    session.wine("sc", "start", "ZYNDRV")
+    start_service(session, root)
     return {"accept to result, service already running": one_run(session, root, texts, "nt")[
         "accept to result"]}
 
@@ -141,17 +145,11 @@ def round_trips(session, family, rounds):
     """Median round trip (microseconds) of each request, from the drivers' client."""
     folder = session.drive_c / f"client-{family}"
     folder.mkdir()
-    target, image, config = ("zyndrv", "ZYNDRV.sys", "zyndrv.cfg") if family == "nt" else \
-        ("zyndata", "zyndata.vxd", "zyndata.cfg")
-    shutil.copy(harness.exe(target), folder / image)
-    shutil.copy(LENOVO, folder / "table.bin")
-    (folder / config).write_text("table = table.bin\r\n")
+    z.add_driver(folder, family=family)
     client = folder / "standin_client.exe"
     shutil.copy(harness.exe("standin_client"), client)
     if family == "nt":
-        session.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand", "binPath=",
-                     session.windows_path(folder / image))
-        session.wine("sc", "start", "ZYNDRV")
+        start_service(session, folder)
     else:
         session.set_windows_version("standin_client.exe", "win98")
     report = session.dir / f"rt-{family}.txt"

@@ -196,6 +196,17 @@ def _run(cmd, env, log, timeout, cwd=None, check=True):
     return rc
 
 
+def _end(proc, seconds):
+    """Terminates a helper process, and kills it if it has not ended within ``seconds``."""
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(seconds)
+
+
 class Xvfb:
     """A private X server; the display number comes from -displayfd, so runs never collide."""
 
@@ -225,13 +236,7 @@ class Xvfb:
         self.display = ":" + number.strip().decode()
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(5)
+        _end(self.proc, 5)
 
 
 class _PersistentServer:
@@ -271,13 +276,7 @@ class _PersistentServer:
 
     def close(self):
         """Ends the server (``wineserver -k`` has normally done so already) with bounded waits."""
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(bound(10))
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait(10)
+        _end(self.proc, bound(10))
 
 
 def _wine_version():
