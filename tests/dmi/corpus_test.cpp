@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "sim_driver.h"
+#include "tests/corpus.h"
 #include "table_file.h"
 
 namespace {
@@ -77,8 +78,7 @@ struct CorpusRow {
 
 // INDEX.tsv: one header line, tab-separated; dmidecode's lines for several base boards are
 // joined with " | ", and the reader stops at the first one.
-std::vector<CorpusRow> ReadIndex(const std::string& dir) {
-  std::ifstream in(dir + "/INDEX.tsv");
+std::vector<CorpusRow> ReadIndex(std::istream& in) {
   std::string line;
   std::getline(in, line);
   std::vector<std::string> names;
@@ -100,10 +100,9 @@ std::vector<CorpusRow> ReadIndex(const std::string& dir) {
 class CorpusTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = ZYN_CORPUS_DIR;
-    if (!std::ifstream(dir_ + "/INDEX.tsv"))
-      GTEST_SKIP() << "no corpus at " << dir_;
-    rows_ = ReadIndex(dir_);
+    ZYN_OPEN_CORPUS_INDEX_OR_SKIP(dir, index);
+    dir_ = dir;
+    rows_ = ReadIndex(index);
     ASSERT_EQ(rows_.size(), 96u);
   }
   std::string dir_;

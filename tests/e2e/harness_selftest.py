@@ -140,6 +140,23 @@ JUNIT = """<?xml version="1.0" encoding="UTF-8"?>
   </testcase>
   <testcase name="no_program" status="notrun"><skipped message="Unable to find executable"/>
   </testcase>
+  <testcase name="gtest_skip" status="notrun">
+    <skipped message="SKIP_REGULAR_EXPRESSION_MATCHED"/><system-out>Running main()
+[ RUN      ] CorpusTest.Walk
+/src/tests/dmi/corpus_test.cpp:101: Skipped
+no SMBIOS corpus at /nowhere
+
+[  SKIPPED ] CorpusTest.Walk (0 ms)
+[==========] 1 test from 1 test suite ran. (0 ms total)
+[  SKIPPED ] 1 test, listed below:
+</system-out></testcase>
+  <testcase name="gtest_skip_then_crash" status="notrun">
+    <skipped message="SKIP_REGULAR_EXPRESSION_MATCHED"/><system-out>[ RUN      ] A.B
+/src/a.cpp:1: Skipped
+
+[  SKIPPED ] A.B (0 ms)
+AddressSanitizer: heap-use-after-free
+</system-out></testcase>
 </testsuite>
 """
 
@@ -157,15 +174,29 @@ class Shards(unittest.TestCase):
 
 
 class Summary(unittest.TestCase):
-    def test_only_a_skip_return_code_is_a_skip(self):
+    def test_a_stated_skip_is_a_skip_and_anything_else_a_failure(self):
         with tempfile.TemporaryDirectory() as folder:
             path = Path(folder) / "results-x.xml"
             path.write_text(JUNIT)
-            with mock.patch("builtins.print"):
+            with mock.patch("builtins.print") as printed:
                 totals = ctest_summary.summarise([path, Path(folder) / "missing.xml"])
                 status = ctest_summary.main([str(path)])
-        self.assertEqual(totals, {"passed": 1, "failed": 4, "skipped": 1})
+        self.assertEqual(totals, {"passed": 1, "failed": 5, "skipped": 2})
         self.assertEqual(status, 1)
+        lines = [" ".join(map(str, c.args)) for c in printed.call_args_list]
+        self.assertIn("1 skipped: no SMBIOS corpus at /nowhere", lines)
+        self.assertIn("1 skipped: skipped: no 32-bit programs here", lines)
+        self.assertIn("FAILED results-x: gtest_skip_then_crash (SKIP_REGULAR_EXPRESSION_MATCHED)",
+                      lines)
+
+    def test_skips_alone_pass(self):
+        only_skips = JUNIT.replace('status="fail"', 'status="run"')
+        only_skips = only_skips.split('  <testcase name="after_fixture"')[0] + "</testsuite>\n"
+        with tempfile.TemporaryDirectory() as folder:
+            path = Path(folder) / "results-x.xml"
+            path.write_text(only_skips)
+            with mock.patch("builtins.print"):
+                self.assertEqual(ctest_summary.main([str(path)]), 0)
 
 
 if __name__ == "__main__":

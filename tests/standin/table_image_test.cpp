@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "table_file.h"
+#include "tests/corpus.h"
 
 namespace {
 
@@ -225,10 +226,8 @@ TEST(StandinTableImage, AgreesWithTheToolOnShippedTables) {
 }
 
 TEST(StandinTableImage, AgreesWithTheToolOnTheCorpus) {
-  const std::filesystem::path corpus = ZYN_CORPUS_DIR;
-  std::ifstream index(corpus / "INDEX.tsv");
-  if (!index)
-    GTEST_SKIP() << "no corpus at " << corpus;
+  ZYN_OPEN_CORPUS_INDEX_OR_SKIP(dir, index);
+  const std::filesystem::path corpus = dir;
   std::string line;
   std::getline(index, line);  // header: file, ..., table_file in the 12th column
   int files = 0;
