@@ -12,7 +12,7 @@ Usage: make_icon.py OUTPUT.ico
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "cmake"))
 from ico16 import encode_icon  # noqa: E402
 
 BLACK, GREEN, OLIVE, SILVER, GREY, LIME, YELLOW, WHITE = 0, 2, 3, 7, 8, 10, 11, 15

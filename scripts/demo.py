@@ -12,7 +12,7 @@ Either way it leaves no service registered, no Wine server and no X server behin
 
 Expects the win32 and native presets built (scripts/demo.sh does that). On a machine whose
 kernel runs no 32-bit programs Wine cannot start: the demo then runs headless in the test machine
-of tools/winevm, and only where that cannot be had shows the same table through dmiread, the very
+of scripts/winevm, and only where that cannot be had shows the same table through dmiread, the very
 reader zynid ships, instead.
 """
 
@@ -24,6 +24,8 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+# The emulated test machine for kernels that run no 32-bit programs.
+WINEVM = ROOT / "scripts" / "winevm"
 BUILD = ROOT / "build" / "win32"
 DEFAULT_TABLE = ROOT / "tests" / "data" / "tables" / "lenovo-thinkpad-w510.bin"
 os.environ.setdefault("ZYN_E2E_WORK", str(ROOT / "build" / "demo" / "wine"))
@@ -79,7 +81,7 @@ def run_on_display(session, root):
 
 
 def in_test_machine(args):
-    """Runs this demo, headless, in the test machine of tools/winevm (a guest whose kernel runs
+    """Runs this demo, headless, in the test machine of scripts/winevm (a guest whose kernel runs
     32-bit programs); the table travels through the shared build folder. None if that cannot be
     had here (it needs root the first time, to make its disk image)."""
     if os.geteuid() != 0 and not Path("/var/cache/zynid-winevm").is_dir():
@@ -88,9 +90,9 @@ def in_test_machine(args):
     staged.parent.mkdir(parents=True, exist_ok=True)
     if args.table.resolve() != staged:
         shutil.copyfile(args.table, staged)
-    print("this kernel runs no 32-bit programs: the demo runs in the test machine (tools/winevm)")
-    rc = subprocess.run([str(ROOT / "tools" / "winevm" / "run.sh"), "--share", str(ROOT.parent),
-                         "--", str(ROOT / "tools" / "winevm" / "in-guest.sh"), "python3",
+    print("this kernel runs no 32-bit programs: the demo runs in the test machine (scripts/winevm)")
+    rc = subprocess.run([str(WINEVM / "run.sh"), "--share", str(ROOT.parent),
+                         "--", str(WINEVM / "in-guest.sh"), "python3",
                          str(ROOT / "scripts" / "demo.py"), "--headless", "--shots",
                          str(args.shots.resolve()), str(staged)]).returncode
     return rc if rc in (0, 1) else None

@@ -19,7 +19,7 @@ starts, so each figure carries the same small polling delay; a click counts from
 winprobe that posts it has returned.
 
 Needs a built win32 tree (cmake --build --preset win32). Where this kernel runs no 32-bit
-programs, the script runs itself in the test machine of tools/winevm; its figures are then those
+programs, the script runs itself in the test machine of scripts/winevm; its figures are then those
 of an emulated machine, several times slower than real hardware.
 """
 
@@ -35,6 +35,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
+# The emulated test machine for kernels that run no 32-bit programs.
+WINEVM = ROOT / "scripts" / "winevm"
 BUILD = ROOT / "build" / "win32"
 
 
@@ -175,9 +177,9 @@ def install(session, family):
 
 
 def in_test_machine():
-    print("this kernel runs no 32-bit programs: measuring in the test machine (tools/winevm)")
-    return subprocess.run([str(ROOT / "tools" / "winevm" / "run.sh"), "--share", str(ROOT.parent),
-                           "--", str(ROOT / "tools" / "winevm" / "in-guest.sh"), "python3",
+    print("this kernel runs no 32-bit programs: measuring in the test machine (scripts/winevm)")
+    return subprocess.run([str(WINEVM / "run.sh"), "--share", str(ROOT.parent),
+                           "--", str(WINEVM / "in-guest.sh"), "python3",
                            str(Path(__file__).resolve()), *sys.argv[1:]]).returncode
 
 

@@ -33,7 +33,7 @@ def main():
     os.environ.setdefault("ZYN_E2E_WORK", str(build / "tests" / "e2e" / "wine"))
     os.environ["ZYN_E2E_EXE_winprobe"] = str(build / "tests" / "e2e" / "winprobe.exe")
     sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-    sys.path.insert(0, str(ROOT / "resources"))
+    sys.path.insert(0, str(ROOT / "tests" / "resources"))
     import harness
     import check_library
 

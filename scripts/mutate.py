@@ -35,6 +35,8 @@ DEFAULT_FILES = [
     "app/identification_flow.cpp",
     "app/language_library.cpp",
     "launcher/launch_path.cpp",
+    "hw/admin_check.cpp",
+    "hw/driver_service.cpp",
 ]
 
 # The native unit tests: a build target and how to run it ({bin}: the build's bin folder,
@@ -43,6 +45,7 @@ UNIT_TESTS = [
     ("dmi_tests", ["{bin}/dmi_tests", "--gtest_fail_fast", "--gtest_brief=1"]),
     ("app_flow_tests", ["{bin}/app_flow_tests", "--gtest_fail_fast", "--gtest_brief=1"]),
     ("launcher_text_tests", ["{bin}/launcher_text_tests", "--gtest_fail_fast", "--gtest_brief=1"]),
+    ("hw_tests", ["{bin}/hw_tests", "--gtest_fail_fast", "--gtest_brief=1"]),
     ("dmiread", ["bash", "{src}/tests/dmi/dmiread_cli_test.sh", "{bin}/dmiread",
                  "{src}/tests/data/tables"]),
 ]

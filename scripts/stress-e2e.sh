@@ -37,7 +37,7 @@ fi
 
 # Where this kernel runs no 32-bit programs, the whole loop runs in the test machine instead.
 if [ "$(python3 tests/e2e/harness.py --check)" != "Wine can run here" ]; then
-  exec tools/winevm/run.sh --share "$(dirname "$PWD")" -- tools/winevm/in-guest.sh scripts/stress-e2e.sh ${args[@]+"${args[@]}"}
+  exec scripts/winevm/run.sh --share "$(dirname "$PWD")" -- scripts/winevm/in-guest.sh scripts/stress-e2e.sh ${args[@]+"${args[@]}"}
 fi
 
 hog_pid=

@@ -23,11 +23,11 @@ done
 
 # Counts come from ctest's JUnit files, not from its text.
 # A kernel with 32-bit emulation switched off cannot start 32-bit Wine: there the Wine tests run
-# in a test machine whose kernel can (tools/winevm), and everything else runs here as usual.
+# in a test machine whose kernel can (scripts/winevm), and everything else runs here as usual.
 wine_here=1
 if [ "$(python3 tests/e2e/harness.py --check)" != "Wine can run here" ]; then
   wine_here=0
-  echo "== the Wine tests run in the test machine (tools/winevm): this kernel runs no 32-bit programs"
+  echo "== the Wine tests run in the test machine (scripts/winevm): this kernel runs no 32-bit programs"
 fi
 
 results=()
@@ -39,7 +39,7 @@ for p in "${presets[@]}"; do
     ctest --preset "$p" -j2 -LE e2e --output-junit "$result" 2>&1 | tee "$logdir/test-$p.log"
     vm_result="$PWD/$logdir/results-$p-e2e.xml"
     rm -f "$vm_result"
-    tools/winevm/run.sh --share "$(dirname "$PWD")" -- tools/winevm/in-guest.sh \
+    scripts/winevm/run.sh --share "$(dirname "$PWD")" -- scripts/winevm/in-guest.sh \
       ctest --preset "$p" -L e2e -j2 --output-junit "$vm_result" 2>&1 | tee "$logdir/test-$p-e2e.log"
     results+=("$vm_result")
   else

@@ -62,7 +62,7 @@ Environment read: ``ZYN_E2E_WORK`` (folder for the template prefix, locales, run
 ``ZYN_E2E_EXE_<target>`` (built programs). Run ``python3 harness.py --prepare`` to build the
 template prefix ahead of the tests (the ctest fixture does); ``--check`` exits 77 on a machine
 that cannot start 32-bit Wine (``scripts/test.sh`` then runs these tests in the test machine of
-``tools/winevm``).
+``scripts/winevm``).
 """
 
 import contextlib
@@ -88,7 +88,7 @@ WORK = Path(os.environ.get("ZYN_E2E_WORK") or Path(__file__).resolve().parents[2
 DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 DESKTOP_SIZE = "800x600"
 # Every bound below is stretched by this factor on a slow machine (the emulated test machine of
-# tools/winevm sets it). Waits end on their event, so a larger bound costs a passing run nothing.
+# scripts/winevm sets it). Waits end on their event, so a larger bound costs a passing run nothing.
 TIME_SCALE = max(1.0, float(os.environ.get("ZYN_E2E_TIME_SCALE") or 1))
 
 

@@ -1,7 +1,9 @@
 """The harness's own logic that needs no Wine: evidence on failure, the reason a machine cannot
-run Wine, the template's recipe, and the test command's count of a ctest run."""
+run Wine, the template's recipe, the test command's count of a ctest run, and the inside hook's
+commands as both of its sides number them."""
 
 import os
+import re
 import stat
 import sys
 import tempfile
@@ -14,6 +16,20 @@ sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parents[1] / "scripts"))
 import ctest_summary  # noqa: E402
 import harness  # noqa: E402
+
+
+class HookCommands(unittest.TestCase):
+    def test_the_tests_and_the_hook_number_every_command_alike(self):
+        sys.path.insert(0, str(HERE / "zynid"))
+        import zynid_e2e
+
+        source = (HERE / "zynid" / "inside_hook.cpp").read_text()
+        hook = {re.sub(r"(?<!^)([A-Z])", r"_\1", name[1:]).upper(): int(value, 0)
+                for name, value in re.findall(r"constexpr UINT (k\w+) = (\w+?)u?;", source)}
+        tests = {name[len("HOOK_"):]: value for name, value in vars(zynid_e2e).items()
+                 if name.startswith("HOOK_")}
+        self.assertEqual(len(hook), 6)
+        self.assertEqual(tests, hook)
 
 
 class RecordingSession:

@@ -55,10 +55,10 @@ class ResultDialog(E2ETestCase):
         about.wait_gone(5)
 
         # The help command answers with the information sound, once, and the dialog stays.
-        self.assertEqual(z.inside(s, dlg, 0xFFFFFFFC), "counting")
+        self.assertEqual(z.inside(s, dlg, z.HOOK_COUNT_BEEPS), "counting")
         dlg.command(z.HELP_COMMAND)
         dlg.sync()
-        self.assertEqual(z.inside(s, dlg, 0xFFFFFFFB), "beeps=1")
+        self.assertEqual(z.inside(s, dlg, z.HOOK_REPORT_BEEPS), "beeps=1")
         self.assertFalse(dlg.is_gone())
 
         # A second start while the result is up ends silently.

@@ -63,6 +63,8 @@ class FakeTokenApi : public hw::TokenApi {
   bool QueryGroups(hw::TokenHandle token, void* buffer, std::uint32_t size,
                    std::uint32_t* returned) override {
     EXPECT_TRUE(token == &thread_token_ || token == &process_token_);
+    // The platform would write the groups through a null buffer given a size.
+    EXPECT_TRUE(buffer != nullptr || size == 0) << "a size of " << size << " without a buffer";
     judged = token == &thread_token_ ? "thread" : "process";
     const std::uint32_t needed = NeededSize();
     if (buffer == nullptr) {

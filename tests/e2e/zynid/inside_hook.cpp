@@ -1,22 +1,32 @@
 // A WH_GETMESSAGE hook that winprobe's "hook" command runs inside zynid, to see what another
 // process cannot: the system menu, the icons, the focus and the selection.
 //
-// Message "zynid.inside", lParam 0: answers every item of the system menu, one per line, as
-// "<id>\t<text>" ("0\t-" for a separator). lParam N: when an item with command id N exists,
-// posts WM_SYSCOMMAND N to the window, as choosing it does, and answers "invoked"; else
-// "missing". Items are found by id: Wine adds an item of its own. lParam 0xFFFFFFFF: answers the
-// window's icons as "big=<handle> small=<handle> drag=<handle>" (WM_GETICON, WM_QUERYDRAGICON).
-// lParam 0xFFFFFFFE: the control with the focus and its selection, "focus=<id> sel=<start>,<end>".
-// lParam 0xFFFFFFFD: selects all of edit 1006, moves the focus to button 1 and back to the edit,
-// as tabbing away and back does, then answers like 0xFFFFFFFE.
-// lParam 0xFFFFFFFC: from now on counts the program's MessageBeep calls (answers "counting");
-// lParam 0xFFFFFFFB: answers "beeps=<count>".
+// Message "zynid.inside"; its lParam is one of the commands below (zynid_e2e.py names them the
+// same way, HOOK_LIST_MENU and so on) or a system command id N: when an item with command id N
+// exists, posts WM_SYSCOMMAND N to the window, as choosing it does, and answers "invoked"; else
+// "missing". Items are found by id: Wine adds an item of its own.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 namespace {
+// Answers every item of the system menu, one per line, as "<id>\t<text>" ("0\t-" for a
+// separator).
+constexpr UINT kListMenu = 0;
+// Answers the window's icons as "big=<handle> small=<handle> drag=<handle>" (WM_GETICON,
+// WM_QUERYDRAGICON).
+constexpr UINT kDescribeIcons = 0xFFFFFFFFu;
+// Answers the control with the focus and its selection, "focus=<id> sel=<start>,<end>".
+constexpr UINT kDescribeFocus = 0xFFFFFFFEu;
+// Selects all of edit 1006, moves the focus to button 1 and back to the edit, as tabbing away
+// and back does, then answers like kDescribeFocus.
+constexpr UINT kRefocus = 0xFFFFFFFDu;
+// From now on counts the program's MessageBeep calls; answers "counting".
+constexpr UINT kCountBeeps = 0xFFFFFFFCu;
+// Answers "beeps=<count>".
+constexpr UINT kReportBeeps = 0xFFFFFFFBu;
+
 std::wstring DescribeMenu(HMENU menu) {
   std::wstring text;
   const int count = GetMenuItemCount(menu);
@@ -109,19 +119,19 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK ZynidHookProc(int code, WPARAM
     HMENU menu = GetSystemMenu(m->hwnd, FALSE);
     const UINT wanted = static_cast<UINT>(m->lParam);
     std::wstring text;
-    if (wanted == 0xFFFFFFFFu) {
+    if (wanted == kDescribeIcons) {
       text = DescribeIcons(m->hwnd);
-    } else if (wanted == 0xFFFFFFFEu) {
+    } else if (wanted == kDescribeFocus) {
       text = DescribeFocus();
-    } else if (wanted == 0xFFFFFFFDu) {
+    } else if (wanted == kRefocus) {
       text = Refocus(m->hwnd);
-    } else if (wanted == 0xFFFFFFFCu) {
+    } else if (wanted == kCountBeeps) {
       text = CountBeeps();
-    } else if (wanted == 0xFFFFFFFBu) {
+    } else if (wanted == kReportBeeps) {
       text = L"beeps=" + std::to_wstring(g_beeps);
     } else if (menu == nullptr) {
       text = L"nomenu";
-    } else if (wanted == 0) {
+    } else if (wanted == kListMenu) {
       text = DescribeMenu(menu);
     } else if (GetMenuState(menu, wanted, MF_BYCOMMAND) == static_cast<UINT>(-1)) {
       text = L"missing";

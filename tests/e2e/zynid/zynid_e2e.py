@@ -10,7 +10,7 @@ from pathlib import Path
 from harness import HarnessError, exe
 
 SOURCE = Path(__file__).resolve().parents[3]
-sys.path.insert(0, str(SOURCE / "resources"))
+sys.path.insert(0, str(SOURCE / "tests" / "resources"))
 import check_library  # noqa: E402  (reads a resource library back)
 
 INSTALL_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
@@ -20,6 +20,15 @@ IDOK = 1
 ABOUT_ITEM = 16
 SC_CLOSE = 0xF060
 HELP_COMMAND = 57670
+
+# The inside hook's commands (inside_hook.cpp has them as kListMenu and so on); any other value
+# is a system command for the hook to invoke.
+HOOK_LIST_MENU = 0
+HOOK_DESCRIBE_ICONS = 0xFFFFFFFF
+HOOK_DESCRIBE_FOCUS = 0xFFFFFFFE
+HOOK_REFOCUS = 0xFFFFFFFD
+HOOK_COUNT_BEEPS = 0xFFFFFFFC
+HOOK_REPORT_BEEPS = 0xFFFFFFFB
 
 
 def build_dir():
@@ -146,7 +155,7 @@ def message_after_accept(test, session, root):
     return text
 
 
-def inside(session, window, arg=0):
+def inside(session, window, arg=HOOK_LIST_MENU):
     """Runs the hook inside the program that owns ``window``; returns its reply text."""
     return session.probe("hook", exe("zynid_inside_hook"), "ZynidHookProc", window.hwnd,
                          "zynid.inside", "--arg", str(arg))[-1]["reply"]
@@ -162,14 +171,14 @@ def system_menu(session, window):
 
 
 def icons(session, window):
-    reply = inside(session, window, 0xFFFFFFFF)
+    reply = inside(session, window, HOOK_DESCRIBE_ICONS)
     return {k: int(v, 16) for k, v in (part.split("=") for part in reply.split())}
 
 
 def focus_and_selection(session, window, refocus=False):
     """(control id with the focus, (selection start, end)), optionally after tabbing away from
     the license text and back."""
-    reply = inside(session, window, 0xFFFFFFFD if refocus else 0xFFFFFFFE)
+    reply = inside(session, window, HOOK_REFOCUS if refocus else HOOK_DESCRIBE_FOCUS)
     focus, sel = (part.split("=")[1] for part in reply.split())
     start, end = sel.split(",")
     return int(focus), (int(start), int(end))

@@ -3,7 +3,7 @@
 # script) with the Wine work folder in the guest's own memory rather than on the shared folder,
 # then hands the evidence of failed cases back to the host's build tree.
 #
-#   run.sh --share "$(dirname "$PWD")" -- tools/winevm/in-guest.sh ctest --preset win32 -L e2e
+#   run.sh --share "$(dirname "$PWD")" -- scripts/winevm/in-guest.sh ctest --preset win32 -L e2e
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 build="$PWD/build/win32"

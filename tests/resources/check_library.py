@@ -36,7 +36,8 @@ BS_GROUPBOX = 7
 
 
 IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE = 0x20, 0x20000000
-HERE = os.path.dirname(os.path.abspath(__file__))
+# The sources the library is built from: resources/ and app/resource_ids.h.
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 # ANSI code page of Windows by primary language, for the languages of the 9x and NT 4 era; the
 # Chinese code page also depends on the sublanguage (Taiwan, Hong Kong, Macao: 950).
@@ -433,8 +434,8 @@ def expand(expression, defines, depth=0):
 def read_source_texts(texts_path):
     """({string number: text}, {TXT_ name: text}) of a language's texts.rc."""
     source, defines = read_defines(texts_path)
-    _, shared = read_defines(os.path.join(HERE, "version.h"))
-    _, ids = read_defines(os.path.join(HERE, os.pardir, "app", "resource_ids.h"))
+    _, shared = read_defines(os.path.join(ROOT, "resources", "version.h"))
+    _, ids = read_defines(os.path.join(ROOT, "app", "resource_ids.h"))
     defines = dict(shared, **defines)
     texts = {name: expand(value, defines) for name, value in defines.items()
              if name.startswith("TXT_")}

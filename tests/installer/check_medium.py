@@ -18,7 +18,7 @@ import struct
 import sys
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
 from pe_resources import PeFile  # noqa: E402
 
 SECTOR = 2048

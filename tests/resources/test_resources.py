@@ -13,7 +13,12 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+# The build's own scripts and the language folders.
+RESOURCES = os.path.join(ROOT, "resources")
+CONVERTER = os.path.join(RESOURCES, "convert_texts.py")
 sys.path.insert(0, HERE)
+sys.path.insert(0, RESOURCES)
 
 import check_library  # noqa: E402
 import convert_texts  # noqa: E402
@@ -37,7 +42,7 @@ def trail_backslash_characters(code_page):
 
 
 def copy_language(lang, to):
-    shutil.copytree(os.path.join(HERE, lang), to)
+    shutil.copytree(os.path.join(RESOURCES, lang), to)
 
 
 def replace_define(path, name, value):
@@ -61,8 +66,8 @@ class ConvertTextsTest(unittest.TestCase):
         shutil.rmtree(self.work)
 
     def run_converter(self):
-        return subprocess.run([sys.executable, os.path.join(HERE, "convert_texts.py"), self.lang,
-                               self.out], capture_output=True, text=True)
+        return subprocess.run([sys.executable, CONVERTER, self.lang, self.out],
+                              capture_output=True, text=True)
 
     def test_character_missing_from_the_code_page_fails_naming_file_line_and_column(self):
         texts = os.path.join(self.lang, "texts.rc")
@@ -108,16 +113,15 @@ class TrailByteTest(unittest.TestCase):
 
     def build(self, lang_dir, out):
         env = os.environ
-        subprocess.run([sys.executable, os.path.join(HERE, "convert_texts.py"), lang_dir, out],
-                       check=True)
+        subprocess.run([sys.executable, CONVERTER, lang_dir, out], check=True)
         obj = os.path.join(out, "ZYNRes.res.o")
         library = os.path.join(out, "ZYNRes.lrc")
-        subprocess.run([env["ZYN_WINDRES"], "-O", "coff", "-I", out, "-I", HERE,
-                        "-I", env["ZYN_RESOURCE_BINARY_DIR"], "-I", os.path.dirname(HERE),
-                        "-i", os.path.join(HERE, "library.rc"), "-o", obj], check=True)
+        subprocess.run([env["ZYN_WINDRES"], "-O", "coff", "-I", out, "-I", RESOURCES,
+                        "-I", env["ZYN_RESOURCE_BINARY_DIR"], "-I", ROOT,
+                        "-i", os.path.join(RESOURCES, "library.rc"), "-o", obj], check=True)
+        link_script = os.path.join(RESOURCES, "resource_only.ld")
         subprocess.run([env["ZYN_CC"], "-shared", "-nostdlib", "-Wl,-e,0", "-s",
-                        "-Wl,-T," + os.path.join(HERE, "resource_only.ld"), "-o", library, obj],
-                       check=True)
+                        "-Wl,-T," + link_script, "-o", library, obj], check=True)
         return library
 
     def test_every_trail_backslash_character_survives_the_build(self):
@@ -164,9 +168,10 @@ class TrailByteTest(unittest.TestCase):
         # Not vacuous: the shipped Japanese and traditional Chinese texts carry such characters,
         # and their ctest case compares them with the sources.
         for lang, code_page in (("Jpn", "cp932"), ("Cht", "cp950")):
-            strings, texts = check_library.read_source_texts(os.path.join(HERE, lang, "texts.rc"))
+            source = os.path.join(RESOURCES, lang)
+            strings, texts = check_library.read_source_texts(os.path.join(source, "texts.rc"))
             every = "".join(filter(None, list(strings.values()) + list(texts.values())))
-            with open(os.path.join(HERE, lang, "license.txt"), encoding="utf-8") as f:
+            with open(os.path.join(source, "license.txt"), encoding="utf-8") as f:
                 every += f.read()
             self.assertTrue(check_library.trail_backslash_characters(every, code_page), lang)
 
@@ -175,8 +180,8 @@ class TrailByteTest(unittest.TestCase):
                      "needs the win32 build tree")
 class InstallTest(unittest.TestCase):
     def test_every_language_folder_is_installed_complete(self):
-        languages = sorted(name for name in os.listdir(HERE)
-                           if os.path.isfile(os.path.join(HERE, name, "texts.rc")))
+        languages = sorted(name for name in os.listdir(RESOURCES)
+                           if os.path.isfile(os.path.join(RESOURCES, name, "texts.rc")))
         self.assertGreaterEqual(len(languages), 9)
         built = os.path.join(os.environ["ZYN_BUILD_DIR"], "resources")
         with tempfile.TemporaryDirectory() as prefix:
