@@ -46,16 +46,34 @@ UninstPage instfiles
 
 ; The program finds its install folder through TargetDir alone and appends "\<Lang>\..." to it,
 ; so the value carries no trailing backslash, even for a drive root ("C:\" is stored as "C:").
-Function StripTrailingBackslash
+; The text is in the system's code page: in the double-byte ones (932, 936, 949, 950) the last
+; byte may be the second half of a character such as 0x95 0x5C, so it is a backslash only when
+; CharPrevA, which knows the code page, finds a one-byte last character.
+!macro STRIP_TRAILING_BACKSLASH UN
+Function ${UN}StripTrailingBackslash
   Exch $0
   Push $1
-  StrCpy $1 $0 1 -1
-  ${If} $1 == "\"
-    StrCpy $0 $0 -1
+  Push $2
+  StrLen $1 $0
+  ${If} $1 > 0
+    System::Call '*(&t${NSIS_MAX_STRLEN} r0) i .r2'
+    ${If} $2 <> 0
+      IntOp $1 $2 + $1
+      System::Call 'user32::CharPrevA(i r2, i r1) i .r1'
+      IntOp $1 $1 - $2
+      StrCpy $1 $0 "" $1
+      ${If} $1 == "\"
+        StrCpy $0 $0 -1
+      ${EndIf}
+      System::Free $2
+    ${EndIf}
   ${EndIf}
+  Pop $2
   Pop $1
   Exch $0
 FunctionEnd
+!macroend
+!insertmacro STRIP_TRAILING_BACKSLASH ""
 
 Section "ZYN ID Utility"
   SetShellVarContext all
