@@ -96,6 +96,14 @@ class InstallerCase(E2ETestCase):
                 raise HarnessError("the uninstaller left the product behind")
             time.sleep(0.5)
 
+    def uninstall_in_place(self, folder):
+        """Runs the uninstaller of ``folder`` (no space in its name) where it is: with _?= it
+        does not copy itself away, so its end is the end of its work. It cannot delete its own
+        file."""
+        app = self.session.start(folder / "uninstall.exe",
+                                 args=["/S", f"_?={self.session.windows_path(folder)}"])
+        self.assertEqual(app.wait(30), 0)
+
     def target_dir(self):
         """TargetDir as `reg export` writes it (backslashes doubled), or None."""
         found = re.search(r'^"TargetDir"="(.*)"\r?$', self.exported(PRODUCT_KEY) or "", re.M)
@@ -160,6 +168,49 @@ class Installer(InstallerCase):
         shutil.copyfile(spare, self.folder / "uninstall.exe")
         self.uninstall()
         self.assertFalse(self.key_exists(PRODUCT_KEY))
+        self.assertEqual(self.shortcuts(), [])
+
+    def short_name(self, parent, name):
+        """The short (8.3) name of the folder ``name`` in the Windows folder ``parent``, as
+        `dir /x` lists it (Wine's cmd expands %~s to the long name)."""
+        batch, out = self.session.dir / "short.bat", self.session.dir / "short.txt"
+        batch.write_text(f'@dir /x "{parent}" > "{self.session.windows_path(out)}"\r\n')
+        self.session.wine("cmd", "/c", self.session.windows_path(batch))
+        found = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(name) + r"\s*$", out.read_text(), re.M)
+        self.assertIsNotNone(found, f"no short name for {name}")
+        return parent + "\\" + found.group(1)
+
+    def test_an_old_uninstaller_leaves_the_current_install_and_a_foreign_service(self):
+        # Installs into A, then into B, whose name begins with A's; a ZYNDRV service runs an
+        # image from B, named as the system names a driver's image (\??\, any case).
+        s = self.session
+        old, current = s.drive_c / "Apps" / "ZYN", s.drive_c / "Apps" / "ZYN Current"
+        self.install(old)
+        self.install(current)
+        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "binPath=",
+               r"\??\c:\apps\zyn current\zyndrv.sys")
+        self.uninstall_in_place(old)
+
+        self.assertEqual([p.name for p in old.iterdir()], ["uninstall.exe"])
+        self.assertEqual(self.target_dir(), r"C:\Apps\ZYN Current")
+        self.assertIn(r"C:\\Apps\\ZYN Current\\uninstall.exe", self.exported(UNINSTALL_KEY) or "")
+        links = self.shortcuts()
+        self.assertEqual(len(links), 1, links)
+        self.assertEqual(shortcut_working_dir(links[0].read_bytes()), r"C:\Apps\ZYN Current")
+        self.assertTrue(z.service_registered(s), "the service of another folder was deleted")
+        app = s.start(current / "zynid.exe", cwd=current)
+        z.agreement(s, timeout=20).click(2)
+        z.ends_silently(self, app)
+
+        # The current install's own uninstaller removes all of it, the service included, also
+        # where the registry names its folder in the short form.
+        short = self.short_name(r"C:\Apps", "ZYN Current")
+        s.reg_add(PRODUCT_KEY, "TargetDir", short)
+        s.reg_add(UNINSTALL_KEY, "InstallLocation", short)
+        self.uninstall(current)
+        self.assertFalse(current.exists())
+        self.assertFalse(z.service_registered(s))
+        self.assertFalse(self.key_exists(UNINSTALL_KEY))
         self.assertEqual(self.shortcuts(), [])
 
 
