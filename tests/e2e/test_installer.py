@@ -1,14 +1,20 @@
 """The installer and the medium under Wine: silent install and uninstall, what they leave
-behind, a driver service left registered, install over an install, and the medium's launcher
+behind, a driver service left registered, install over an install, an uninstaller left in an
+older folder, a folder name ending in a double-byte character, and the medium's launcher
 starting the installer."""
 
 import re
 import shutil
 import struct
+import sys
 import time
 import unittest
+from pathlib import Path
 
-from harness import E2ETestCase, HarnessError, bound, exe
+from harness import E2ETestCase, HarnessError, bound, exe, locale_env
+
+sys.path.insert(0, str(Path(__file__).resolve().parent / "zynid"))
+import zynid_e2e as z  # noqa: E402
 
 PRODUCT_KEY = r"HKLM\Software\Orvex\ZYN ID Utility"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZYN ID Utility"
@@ -49,7 +55,9 @@ def shortcut_working_dir(data):
     return None
 
 
-class Installer(E2ETestCase):
+class InstallerCase(E2ETestCase):
+    """What the installer's tests share: the built setup.exe, installs, uninstalls and what they
+    leave in the registry and the Start menu."""
 
     def setUp(self):
         super().setUp()
@@ -59,27 +67,47 @@ class Installer(E2ETestCase):
         self.folder = self.session.drive_c / "Apps" / "ZYN ID"
         self.win_folder = r"C:\Apps\ZYN ID"
 
-    def install(self):
-        """Installs silently into the folder with a space in its name. The installer takes /D
-        only last and unquoted, and Wine quotes an argument that holds a space, so a batch file
-        hands the command line over exactly as a user types it. The installer holds itself until
-        it is done."""
-        batch = self.session.dir / "install.bat"
-        batch.write_text(f'@"{self.session.windows_path(self.setup)}" /S /D={self.win_folder}\r\n'
-                         "@exit %errorlevel%\r\n")
-        app = self.session.start("cmd", args=["/c", self.session.windows_path(batch)])
+    def install(self, folder=None, env=None):
+        """Installs silently into ``folder`` (a Unix path in drive_c; by default the folder with
+        a space in its name). The installer takes /D only last and unquoted, and Wine quotes an
+        argument that holds a space, so a batch file hands the command line over exactly as a
+        user types it. The installer holds itself until it is done."""
+        folder = folder or self.folder
+        win_folder = self.session.windows_path(folder)
+        if " " in win_folder:
+            batch = self.session.dir / "install.bat"
+            batch.write_text(f'@"{self.session.windows_path(self.setup)}" /S /D={win_folder}\r\n'
+                             "@exit %errorlevel%\r\n")
+            app = self.session.start("cmd", args=["/c", self.session.windows_path(batch)],
+                                     env=env)
+        else:
+            app = self.session.start(self.setup, args=["/S", f"/D={win_folder}"], env=env)
         self.assertEqual(app.wait(60), 0)
-        self.assertTrue((self.folder / "zynid.exe").is_file(), "nothing installed in the folder")
+        self.assertTrue((folder / "zynid.exe").is_file(), "nothing installed in the folder")
 
-    def uninstall(self):
+    def uninstall(self, folder=None, env=None):
         """The uninstaller copies itself away and returns at once: wait for its work to show."""
-        app = self.session.start(self.folder / "uninstall.exe", args=["/S"])
+        folder = folder or self.folder
+        app = self.session.start(folder / "uninstall.exe", args=["/S"], env=env)
         self.assertEqual(app.wait(30), 0)
         deadline = time.monotonic() + bound(30)
-        while (self.folder / "zynid.exe").exists() or self.key_exists(PRODUCT_KEY):
+        while (folder / "zynid.exe").exists() or self.key_exists(PRODUCT_KEY):
             if time.monotonic() > deadline:
                 raise HarnessError("the uninstaller left the product behind")
             time.sleep(0.5)
+
+    def uninstall_in_place(self, folder):
+        """Runs the uninstaller of ``folder`` (no space in its name) where it is: with _?= it
+        does not copy itself away, so its end is the end of its work. It cannot delete its own
+        file."""
+        app = self.session.start(folder / "uninstall.exe",
+                                 args=["/S", f"_?={self.session.windows_path(folder)}"])
+        self.assertEqual(app.wait(30), 0)
+
+    def target_dir(self):
+        """TargetDir as `reg export` writes it (backslashes doubled), or None."""
+        found = re.search(r'^"TargetDir"="(.*)"\r?$', self.exported(PRODUCT_KEY) or "", re.M)
+        return found and found.group(1).replace("\\\\", "\\")
 
     def exported(self, key):
         """The text of `reg export` for a key, or None when the key does not exist."""
@@ -94,6 +122,9 @@ class Installer(E2ETestCase):
 
     def shortcuts(self):
         return list(self.session.drive_c.rglob("ZYN ID Utility.lnk"))
+
+
+class Installer(InstallerCase):
 
     def test_silent_install_then_uninstall_leaves_only_user_files(self):
         self.install()
@@ -137,6 +168,68 @@ class Installer(E2ETestCase):
         shutil.copyfile(spare, self.folder / "uninstall.exe")
         self.uninstall()
         self.assertFalse(self.key_exists(PRODUCT_KEY))
+        self.assertEqual(self.shortcuts(), [])
+
+    def short_name(self, parent, name):
+        """The short (8.3) name of the folder ``name`` in the Windows folder ``parent``, as
+        `dir /x` lists it (Wine's cmd expands %~s to the long name)."""
+        batch, out = self.session.dir / "short.bat", self.session.dir / "short.txt"
+        batch.write_text(f'@dir /x "{parent}" > "{self.session.windows_path(out)}"\r\n')
+        self.session.wine("cmd", "/c", self.session.windows_path(batch))
+        found = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(name) + r"\s*$", out.read_text(), re.M)
+        self.assertIsNotNone(found, f"no short name for {name}")
+        return parent + "\\" + found.group(1)
+
+    def test_an_old_uninstaller_leaves_the_current_install_and_a_foreign_service(self):
+        # Installs into A, then into B, whose name begins with A's; a ZYNDRV service runs an
+        # image from B, named as the system names a driver's image (\??\, any case).
+        s = self.session
+        old, current = s.drive_c / "Apps" / "ZYN", s.drive_c / "Apps" / "ZYN Current"
+        self.install(old)
+        self.install(current)
+        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "binPath=",
+               r"\??\c:\apps\zyn current\zyndrv.sys")
+        self.uninstall_in_place(old)
+
+        self.assertEqual([p.name for p in old.iterdir()], ["uninstall.exe"])
+        self.assertEqual(self.target_dir(), r"C:\Apps\ZYN Current")
+        self.assertIn(r"C:\\Apps\\ZYN Current\\uninstall.exe", self.exported(UNINSTALL_KEY) or "")
+        links = self.shortcuts()
+        self.assertEqual(len(links), 1, links)
+        self.assertEqual(shortcut_working_dir(links[0].read_bytes()), r"C:\Apps\ZYN Current")
+        self.assertTrue(z.service_registered(s), "the service of another folder was deleted")
+        app = s.start(current / "zynid.exe", cwd=current)
+        z.agreement(s, timeout=20).click(2)
+        z.ends_silently(self, app)
+
+        # The current install's own uninstaller removes all of it, the service included, also
+        # where the registry names its folder in the short form.
+        short = self.short_name(r"C:\Apps", "ZYN Current")
+        s.reg_add(PRODUCT_KEY, "TargetDir", short)
+        s.reg_add(UNINSTALL_KEY, "InstallLocation", short)
+        self.uninstall(current)
+        self.assertFalse(current.exists())
+        self.assertFalse(z.service_registered(s))
+        self.assertFalse(self.key_exists(UNINSTALL_KEY))
+        self.assertEqual(self.shortcuts(), [])
+
+
+class DoubleByteFolder(InstallerCase):
+    """A folder whose name ends in a character whose second byte is a backslash in the system's
+    code page (932 here; 936 and 950 have such characters too)."""
+
+    def test_install_stores_the_folder_exactly_and_the_program_finds_it(self):
+        s = self.session
+        japanese = locale_env("ja_JP")
+        folder = s.drive_c / "Apps" / "\u30bd\u30d5\u30c8" / "ZYN\u8868"  # ...\ソフト\ZYN表
+        self.install(folder, env=japanese)
+        self.assertEqual(self.target_dir(), s.windows_path(folder))
+        app = s.start(folder / "zynid.exe", cwd=folder, env=japanese)
+        z.agreement(s, z.Texts(z.language_library("Jpn")), timeout=20).click(2)
+        z.ends_silently(self, app)
+        self.uninstall(folder, env=japanese)
+        self.assertFalse(folder.exists())
+        self.assertFalse(self.key_exists(UNINSTALL_KEY))
         self.assertEqual(self.shortcuts(), [])
 
 
