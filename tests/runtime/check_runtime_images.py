@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Checks the programs built on runtime/ (zynid.exe and its test builds) for what the runtime
-promises, without running them: no C runtime of any kind imported, only the system DLLs every
-Windows 95 and NT 4.0 machine has, only ANSI functions (a name ending in W is the Unicode form,
-which the 9x family only stubs), no start-up sections of a C runtime (.CRT, .tls) and no TLS
-directory, and at most 64 KiB each. tests/pe holds the shipped files to the allowlist of single
-functions; this check covers every program on the runtime, the test builds included.
+"""Checks the programs built on runtime/ (zynid.exe and its test builds, cdlaunch.exe) for what
+the runtime promises, without running them: no C runtime of any kind imported, only the system
+DLLs every Windows 95 and NT 4.0 machine has, only ANSI functions (a name ending in W is the
+Unicode form, which the 9x family only stubs), no start-up sections of a C runtime (.CRT, .tls)
+and no TLS directory, and at most 64 KiB each. tests/pe holds the shipped files to the allowlist
+of single functions; this check covers every program on the runtime, the test builds included.
 
 Usage: check_runtime_images.py IMAGE... Prints each image's size and one line per problem; exits
 1 on any."""
