@@ -2,7 +2,8 @@
 // starts setup.exe from the current directory, and Exit.
 //
 // The program links no C or C++ runtime (it fits in a few kilobytes and imports only kernel32,
-// user32 and gdi32), so it brings its own start-up routine and uses no library calls of its own.
+// user32 and gdi32): the start-up that calls WinMain is runtime/'s, and it uses no library calls
+// of its own.
 #include <windows.h>
 
 #include "launcher/launch_path.h"
@@ -99,10 +100,4 @@ INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   DialogBoxParamA(instance, "Setup", nullptr, LauncherDialogProc, 0);
   return 1;
-}
-
-// The process entry: what a C runtime's start-up would do for WinMain, and nothing else.
-extern "C" __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
-  ExitProcess(
-      static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT)));
 }

@@ -10,6 +10,19 @@
 #include "runtime/allocation.h"
 #include "runtime/process.h"
 
+// Here rather than in process.cpp, beside its only callers: a program that needs none of the C++
+// support (cdlaunch) then does not import the debugger output call either.
+void zynrt::Fatal(const char* what, const char* detail) {
+  OutputDebugStringA("fatal: ");
+  OutputDebugStringA(what);
+  if (detail != nullptr) {
+    OutputDebugStringA(": ");
+    OutputDebugStringA(detail);
+  }
+  OutputDebugStringA("\n");
+  ExitProcess(3);
+}
+
 namespace {
 // HeapAlloc answers blocks aligned to 8 bytes, as the C library's malloc did before; no type of
 // the programs asks for more.

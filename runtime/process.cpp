@@ -30,17 +30,6 @@ void ExitProgram(int status) {
   ExitProcess(static_cast<UINT>(status));
 }
 
-void Fatal(const char* what, const char* detail) {
-  OutputDebugStringA("fatal: ");
-  OutputDebugStringA(what);
-  if (detail != nullptr) {
-    OutputDebugStringA(": ");
-    OutputDebugStringA(detail);
-  }
-  OutputDebugStringA("\n");
-  ExitProcess(3);
-}
-
 }  // namespace zynrt
 
 extern "C" {

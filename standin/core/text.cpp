@@ -2,36 +2,6 @@
 
 namespace standin {
 
-void CopyBytes(void* to, const void* from, size_t n) {
-  auto* d = static_cast<uint8_t*>(to);
-  const auto* s = static_cast<const uint8_t*>(from);
-  for (size_t i = 0; i < n; ++i)
-    d[i] = s[i];
-}
-
-void FillBytes(void* to, uint8_t value, size_t n) {
-  auto* d = static_cast<uint8_t*>(to);
-  for (size_t i = 0; i < n; ++i)
-    d[i] = value;
-}
-
-bool SameBytes(const void* a, const void* b, size_t n) {
-  const auto* x = static_cast<const uint8_t*>(a);
-  const auto* y = static_cast<const uint8_t*>(b);
-  for (size_t i = 0; i < n; ++i) {
-    if (x[i] != y[i])
-      return false;
-  }
-  return true;
-}
-
-size_t TextLength(const char* text) {
-  size_t n = 0;
-  while (text[n] != '\0')
-    ++n;
-  return n;
-}
-
 TextWriter::TextWriter(char* buffer, size_t size) : buffer_(buffer), size_(size) {
   if (size_ > 0)
     buffer_[0] = '\0';

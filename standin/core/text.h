@@ -5,12 +5,15 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "runtime/bytes.h"
+
 namespace standin {
 
-void CopyBytes(void* to, const void* from, size_t n);
-void FillBytes(void* to, uint8_t value, size_t n);
-bool SameBytes(const void* a, const void* b, size_t n);
-size_t TextLength(const char* text);
+using zynrt::CopyBytes;
+using zynrt::TextLength;
+inline bool SameBytes(const void* a, const void* b, size_t n) {
+  return zynrt::CompareBytes(a, b, n) == 0;
+}
 
 inline uint32_t ReadLe(const uint8_t* p, int bytes) {
   uint32_t v = 0;

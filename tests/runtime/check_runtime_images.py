@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Checks the programs built on runtime/ (zynid.exe and its test builds) for what the runtime
-promises, without running them: no C runtime of any kind imported, only the system DLLs every
-Windows 95 and NT 4.0 machine has, only ANSI functions (a name ending in W is the Unicode form,
-which the 9x family only stubs), no start-up sections of a C runtime (.CRT, .tls) and no TLS
-directory, and at most 64 KiB each. tests/pe holds the shipped files to the allowlist of single
-functions; this check covers every program on the runtime, the test builds included.
+"""Checks the programs built on runtime/ (zynid.exe and its test builds, cdlaunch.exe) for what the
+runtime promises, without running them: no C runtime of any kind imported, only the system DLLs
+every Windows 95 and NT 4.0 machine has, only ANSI functions (a name ending in W is the Unicode
+form, which the 9x family only stubs), no start-up sections of a C runtime (.CRT, .tls) and no TLS
+directory, subsystem version 4.0, and at most 64 KiB each. tests/pe holds the shipped files to the
+allowlist of single functions; this check covers every program on the runtime, the test builds
+included.
 
 Usage: check_runtime_images.py IMAGE... Prints each image's size and one line per problem; exits
 1 on any."""
@@ -37,6 +38,9 @@ def problems_of(image):
         problems.append(f"start-up sections of a C runtime {sorted(startup)}")
     if image.directory(DIR_TLS)[1] != 0:
         problems.append("has a TLS directory")
+    if image.subsystem_version != (4, 0):
+        problems.append("subsystem version %d.%d, not 4.0: the 9x family refuses a later one"
+                        % image.subsystem_version)
     if len(image.data) > SIZE_LIMIT:
         problems.append(f"{len(image.data)} bytes, over {SIZE_LIMIT}")
     return problems
