@@ -92,7 +92,7 @@ bool Win32TokenApi::EqualSid(const void* first, hw::SidHandle second) {
 }
 
 void Win32TokenApi::CloseToken(hw::TokenHandle token) {
-  CloseHandle(token);
+  win32::KernelHandle(token).Reset();
 }
 
 // Service control manager, files and the prompt. The device and image opens go through the
@@ -107,7 +107,7 @@ hw::DeviceHandle Win32ServiceApi::OpenFile(const char* path, std::uint32_t acces
 }
 
 void Win32ServiceApi::CloseFile(hw::DeviceHandle file) {
-  CloseHandle(file);
+  win32::KernelHandle(file).Reset();
 }
 
 std::uint32_t Win32ServiceApi::CurrentDirectory(std::uint32_t size, char* buffer) {
@@ -168,12 +168,12 @@ int CheckAdministratorMembership() {
   return hw::CheckAdministratorMembership(api);
 }
 
-int OpenDriverChannel(HANDLE& channel, const char* caption) {
+int OpenDriverChannel(win32::KernelHandle& channel, const char* caption) {
   Win32ServiceApi api;
-  return hw::OpenDriverChannel(api, channel, caption);
+  return hw::OpenDriverChannel(api, *channel.receive(), caption);
 }
 
-void RemoveDriverService(HANDLE channel) {
+void RemoveDriverService(win32::KernelHandle& channel) {
   Win32ServiceApi api;
   hw::RemoveDriverService(api, channel);
 }

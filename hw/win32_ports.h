@@ -6,6 +6,7 @@
 
 #include "hw/admin_check.h"
 #include "hw/driver_service.h"
+#include "hw/win32_handles.h"
 
 // Formats like wsprintfA and sends the text to the debugger; the user never sees it.
 void DriverTrace(const char* format, ...);
@@ -54,7 +55,7 @@ int CheckAdministratorMembership();
 // Opens the device ZYNDRV into `channel`, registering and starting the service when needed.
 // `caption` is the caption of the program's message boxes. 0 when it failed before it reached
 // the service control manager; otherwise 1, also when `channel` holds the invalid handle.
-int OpenDriverChannel(HANDLE& channel, const char* caption);
+int OpenDriverChannel(win32::KernelHandle& channel, const char* caption);
 
 // Closes the channel, stops the service ZYNDRV and deletes it.
-void RemoveDriverService(HANDLE channel);
+void RemoveDriverService(win32::KernelHandle& channel);
