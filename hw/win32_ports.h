@@ -6,12 +6,36 @@
 
 #include "hw/admin_check.h"
 #include "hw/driver_service.h"
+#include "hw/nt_functions.h"
 #include "hw/win32_handles.h"
 
 // Formats like wsprintfA and sends the text to the debugger; the user never sees it.
 void DriverTrace(const char* format, ...);
 
-class Win32TokenApi : public hw::TokenApi {
+// ADVAPI32's NT functions as this system has them. The program imports ADVAPI32 itself, for
+// the registry, so the library is loaded on both families for the whole run.
+class Advapi32Binder final : public hw::FunctionBinder {
+ public:
+  void* Find(const char* name) override;
+};
+
+// The NT calls, each through its function looked up when first needed. Where it cannot be
+// bound the call fails, with ERROR_PROC_NOT_FOUND as its error.
+class NtCalls {
+ protected:
+  template <class Function>
+  Function Bound(hw::NtFunction function) {
+    return reinterpret_cast<Function>(Address(function));
+  }
+
+ private:
+  void* Address(hw::NtFunction function);
+
+  Advapi32Binder binder_;
+  hw::NtFunctions functions_{binder_};
+};
+
+class Win32TokenApi : public hw::TokenApi, NtCalls {
  public:
   bool OpenThreadToken(hw::TokenHandle* token) override;
   bool OpenProcessToken(hw::TokenHandle* token) override;
@@ -27,7 +51,7 @@ class Win32TokenApi : public hw::TokenApi {
   void CloseToken(hw::TokenHandle token) override;
 };
 
-class Win32ServiceApi : public hw::ServiceApi {
+class Win32ServiceApi : public hw::ServiceApi, NtCalls {
  public:
   std::uint32_t LastError() override;
   hw::DeviceHandle OpenFile(const char* path, std::uint32_t access) override;
