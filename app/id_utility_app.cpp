@@ -11,7 +11,13 @@ IdUtilityApp::IdUtilityApp() = default;
 IdUtilityApp::~IdUtilityApp() = default;
 
 int IdUtilityApp::RunIdentificationFlow() {
-  return ::RunIdentificationFlow(*this);
+  const int result = ::RunIdentificationFlow(*this);
+  // Only a shown result tears the channel down. When the probe or the table failed, the flow
+  // ends with the channel open on purpose: the handle goes with the process, which ends as soon
+  // as this returns, and on the NT family the service stays running for the next run to find.
+  // Released here, so that destroying this object at the end does not close it either.
+  DeviceChannel.Release();
+  return result;
 }
 
 void IdUtilityApp::EnableControlHosting() {
@@ -30,16 +36,14 @@ bool IdUtilityApp::ReadRegistryString(const char* subkey, const char* value_name
                                       std::uint32_t size) {
   // The create-or-open call: where the user may create keys, a missing subkey is left behind
   // empty. Only the right to query values is asked for.
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
+  win32::RegistryKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr,
+                      key.receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
   DWORD length = size;
-  const LONG status =
-      RegQueryValueExA(key, value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return RegQueryValueExA(key.get(), value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                          &length) == ERROR_SUCCESS;
 }
 
 PlatformHandle IdUtilityApp::LoadResourceLibrary(const char* path) {
@@ -65,8 +69,7 @@ PlatformHandle IdUtilityApp::OpenLicenseFile(const char* path) {
 }
 
 void IdUtilityApp::CloseLicenseFile(PlatformHandle file) {
-  if (file != nullptr)
-    CloseHandle(file);
+  win32::KernelHandle(file).Reset();
 }
 
 int IdUtilityApp::RunAgreementDialog(PlatformHandle license_file) {
@@ -98,19 +101,19 @@ int IdUtilityApp::OpenVxdChannel() {
 }
 
 int IdUtilityApp::ProbeDriverChannel(std::uint16_t* probe_word) {
-  return ::ProbeDriverChannel(DeviceChannel, probe_word);
+  return ::ProbeDriverChannel(DeviceChannel.get(), probe_word);
 }
 
 int IdUtilityApp::ProbeVxdChannel(std::uint16_t* probe_word) {
-  return ::ProbeVxdChannel(DeviceChannel, probe_word);
+  return ::ProbeVxdChannel(DeviceChannel.get(), probe_word);
 }
 
 std::uint16_t IdUtilityApp::ReadBoardIdentityNt(BoardIdentity& identity) {
-  return ::ReadBoardIdentityNt(DeviceChannel, identity);
+  return ::ReadBoardIdentityNt(DeviceChannel.get(), identity);
 }
 
 std::uint16_t IdUtilityApp::ReadBoardIdentityVxd(BoardIdentity& identity) {
-  return ::ReadBoardIdentityVxd(DeviceChannel, identity);
+  return ::ReadBoardIdentityVxd(DeviceChannel.get(), identity);
 }
 
 void IdUtilityApp::RemoveDriverService() {
@@ -118,7 +121,7 @@ void IdUtilityApp::RemoveDriverService() {
 }
 
 void IdUtilityApp::CloseDeviceChannel() {
-  CloseHandle(DeviceChannel);
+  DeviceChannel.Reset();
 }
 
 void IdUtilityApp::RunResultDialog(const std::string& manufacturer, const std::string& product,

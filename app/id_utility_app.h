@@ -9,6 +9,7 @@
 
 #include "app/flow_ports.h"
 #include "app/ui/application.h"
+#include "hw/win32_handles.h"
 
 class IdUtilityApp : public ui::Application, public FlowPorts {
  public:
@@ -19,8 +20,9 @@ class IdUtilityApp : public ui::Application, public FlowPorts {
   int Start() override { return RunIdentificationFlow(); }
   int RunIdentificationFlow();
 
-  // The open driver: 0 at start, the invalid handle after a failed open.
-  HANDLE DeviceChannel = nullptr;
+  // The open driver, owned for the whole run on both families: nothing at start, the invalid
+  // handle after a failed open (never closed), closed by the teardown after a result.
+  win32::KernelHandle DeviceChannel;
 
   // FlowPorts.
   void EnableControlHosting() override;

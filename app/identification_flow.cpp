@@ -4,6 +4,7 @@
 
 #include "app/path_buffer.h"
 #include "app/resource_ids.h"
+#include "runtime/port_kind.h"
 
 namespace {
 
@@ -42,12 +43,12 @@ bool ReadLicensePath(FlowPorts& ports, char (&path)[kPathBufferSize]) {
 // Shows the license and answers whether the user accepted it. The file is closed on every way
 // out, before anything touches the hardware.
 bool UserAcceptsLicense(FlowPorts& ports, const char* license_path) {
-  PlatformHandle license_file = ports.OpenLicenseFile(license_path);
-  if (license_file == nullptr)
+  using LicenseFileKind = zynrt::PortKind<FlowPorts, &FlowPorts::CloseLicenseFile>;
+  const zynrt::Owner<LicenseFileKind> license_file(ports.OpenLicenseFile(license_path),
+                                                   LicenseFileKind{&ports});
+  if (!license_file.holds())
     return false;
-  const int answer = ports.RunAgreementDialog(license_file);
-  ports.CloseLicenseFile(license_file);
-  return answer == kAccepted;
+  return ports.RunAgreementDialog(license_file.get()) == kAccepted;
 }
 
 // The NT road: administrator check, driver channel, probe, table. On failure shows its message

@@ -3,77 +3,32 @@
 #include <cstddef>
 
 #include "hw/win32_numbers.h"
+#include "runtime/port_kind.h"
 
 namespace hw {
 namespace {
 
-// Scope-bound owners: declared in the order the check acquires token, buffer and SID, so that
-// leaving the check by any path (an exception included) frees the SID, then the buffer, then
-// closes the token.
-class TokenOwner {
- public:
-  explicit TokenOwner(TokenApi& api) : api_(api) {}
-  ~TokenOwner() {
-    if (token_ != nullptr)
-      api_.CloseToken(token_);
-  }
-  TokenOwner(const TokenOwner&) = delete;
-  TokenOwner& operator=(const TokenOwner&) = delete;
-  TokenHandle* out() { return &token_; }
-  TokenHandle get() const { return token_; }
-
- private:
-  TokenApi& api_;
-  TokenHandle token_ = nullptr;
-};
-
-class BufferOwner {
- public:
-  BufferOwner(TokenApi& api, void* buffer) : api_(api), buffer_(buffer) {}
-  ~BufferOwner() {
-    if (buffer_ != nullptr)
-      api_.FreeBuffer(buffer_);
-  }
-  BufferOwner(const BufferOwner&) = delete;
-  BufferOwner& operator=(const BufferOwner&) = delete;
-  void* get() const { return buffer_; }
-
- private:
-  TokenApi& api_;
-  void* buffer_;
-};
-
-class SidOwner {
- public:
-  explicit SidOwner(TokenApi& api) : api_(api) {}
-  ~SidOwner() {
-    if (sid_ != nullptr)
-      api_.FreeSid(sid_);
-  }
-  SidOwner(const SidOwner&) = delete;
-  SidOwner& operator=(const SidOwner&) = delete;
-  SidHandle* out() { return &sid_; }
-  SidHandle get() const { return sid_; }
-
- private:
-  TokenApi& api_;
-  SidHandle sid_ = nullptr;
-};
+// What the check acquires, each given back through the port. Declared in the order the check
+// acquires them (token, buffer, SID), so that leaving it by any path, an exception included,
+// frees the SID, then the buffer, then closes the token.
+using TokenKind = zynrt::PortKind<TokenApi, &TokenApi::CloseToken>;
+using BufferKind = zynrt::PortKind<TokenApi, &TokenApi::FreeBuffer>;
+using SidKind = zynrt::PortKind<TokenApi, &TokenApi::FreeSid>;
 
 // A thread that impersonates is judged by its impersonation token; only a thread without one
 // falls back to the process token. Any other failure is an answer in itself.
-bool OpenToken(TokenApi& api, TokenOwner& token) {
-  if (api.OpenThreadToken(token.out()))
+bool OpenToken(TokenApi& api, zynrt::Owner<TokenKind>& token) {
+  if (api.OpenThreadToken(token.receive()))
     return true;
   if (api.LastError() != win32::kErrorNoToken)
     return false;
-  return api.OpenProcessToken(token.out());
+  return api.OpenProcessToken(token.receive());
 }
 
 }  // namespace
 
 int CheckAdministratorMembership(TokenApi& api) {
-  TokenOwner token(api);
+  zynrt::Owner<TokenKind> token(TokenKind{&api});
   if (!OpenToken(api, token))
     return 0;
 
@@ -83,8 +38,8 @@ int CheckAdministratorMembership(TokenApi& api) {
       api.LastError() != win32::kErrorInsufficientBuffer) {
     return 0;
   }
-  BufferOwner buffer(api, api.AllocateBuffer(size));
-  if (buffer.get() == nullptr)
+  const zynrt::Owner<BufferKind> buffer(api.AllocateBuffer(size), BufferKind{&api});
+  if (!buffer.holds())
     return 0;
   if (!api.QueryGroups(token.get(), buffer.get(), size, &size))
     return 0;
@@ -92,8 +47,8 @@ int CheckAdministratorMembership(TokenApi& api) {
   // S-1-5-32-544: the NT authority, the built-in domain (32), its Administrators alias (544).
   static constexpr std::uint8_t kNtAuthority[6] = {0, 0, 0, 0, 0, 5};
   static constexpr std::uint32_t kBuiltinAdministrators[8] = {32, 544, 0, 0, 0, 0, 0, 0};
-  SidOwner administrators(api);
-  if (!api.AllocateSid(kNtAuthority, 2, kBuiltinAdministrators, administrators.out()))
+  zynrt::Owner<SidKind> administrators(SidKind{&api});
+  if (!api.AllocateSid(kNtAuthority, 2, kBuiltinAdministrators, administrators.receive()))
     return 0;
 
   // The SID alone decides; the entry's attribute flags are deliberately not read. The question

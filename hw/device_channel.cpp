@@ -4,10 +4,10 @@
 #include "protocol/device_protocol.h"
 #include "hw/win32_dmi_platform.h"
 
-int OpenVxdChannel(HANDLE& channel) {
+int OpenVxdChannel(win32::KernelHandle& channel) {
   // Access 0 and creation disposition 0 are what a dynamic VxD open takes.
-  channel = OpenDeviceFile(kVxdDevicePath, 0, 0, 0, FILE_FLAG_DELETE_ON_CLOSE);
-  return channel != INVALID_HANDLE_VALUE ? 1 : 0;
+  *channel.receive() = OpenDeviceFile(kVxdDevicePath, 0, 0, 0, FILE_FLAG_DELETE_ON_CLOSE);
+  return channel.get() != INVALID_HANDLE_VALUE ? 1 : 0;
 }
 
 namespace {

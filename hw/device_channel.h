@@ -8,10 +8,11 @@
 #include <cstdint>
 
 #include "dmi/dmi_reader.h"
+#include "hw/win32_handles.h"
 
 // Opens ZYNDATA.VXD, which loads the VxD; closing the handle unloads it. The handle goes into
 // `channel` whatever it is. Non-zero when it is valid.
-int OpenVxdChannel(HANDLE& channel);
+int OpenVxdChannel(win32::KernelHandle& channel);
 
 // The probe request: the caller's word is both the input and the output buffer.
 int ProbeDriverChannel(HANDLE channel, std::uint16_t* probe_word);

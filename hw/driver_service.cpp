@@ -11,23 +11,10 @@ namespace {
 constexpr char kServiceName[] = "ZYNDRV";
 constexpr char kImageSuffix[] = "\\ZYNDRV.sys";
 
-// One owner per service control manager handle. Declared manager first, service second, so
-// that the service handle is closed before the manager's when both go out of scope.
-class ServiceHandleOwner {
- public:
-  ServiceHandleOwner(ServiceApi& api, ServiceHandle handle) : api_(api), handle_(handle) {}
-  ~ServiceHandleOwner() {
-    if (handle_ != nullptr)
-      api_.CloseServiceHandle(handle_);
-  }
-  ServiceHandleOwner(const ServiceHandleOwner&) = delete;
-  ServiceHandleOwner& operator=(const ServiceHandleOwner&) = delete;
-  ServiceHandle get() const { return handle_; }
-
- private:
-  ServiceApi& api_;
-  ServiceHandle handle_;
-};
+// A service control manager or service handle. Where both are held, the manager's owner is
+// declared first, so that the service handle is closed before the manager's.
+using ServiceKind = zynrt::PortKind<ServiceApi, &ServiceApi::CloseServiceHandle>;
+using ServiceOwner = zynrt::Owner<ServiceKind>;
 
 DeviceHandle OpenDevice(ServiceApi& api) {
   return api.OpenFile(kNtDevicePath, win32::kGenericRead | win32::kGenericWrite);
@@ -54,12 +41,12 @@ bool BuildImagePath(ServiceApi& api, char (&path)[win32::kMaxPath]) {
 }
 
 bool ImageIsThere(ServiceApi& api, const char* path) {
-  const DeviceHandle image = api.OpenFile(path, win32::kGenericRead);
-  if (image == InvalidDeviceHandle()) {
+  // Only opened to see that it can be: closed again at once.
+  const zynrt::Owner<DeviceKind> image(api.OpenFile(path, win32::kGenericRead), DeviceKind{&api});
+  if (image.get() == InvalidDeviceHandle()) {
     api.Trace(trace::kImageMissing);
     return false;
   }
-  api.CloseFile(image);
   return true;
 }
 
@@ -121,13 +108,13 @@ int OpenDriverChannel(ServiceApi& api, DeviceHandle& channel, const char* captio
     return 0;
 
   {
-    ServiceHandleOwner manager(api, api.OpenServiceManager());
-    if (manager.get() == nullptr) {
+    const ServiceOwner manager(api.OpenServiceManager(), ServiceKind{&api});
+    if (!manager.holds()) {
       api.Trace(trace::kOpenManagerFailed, api.LastError());
       return 0;
     }
-    ServiceHandleOwner service(api, RegisterOrOpen(api, manager.get(), image_path));
-    if (service.get() != nullptr)
+    const ServiceOwner service(RegisterOrOpen(api, manager.get(), image_path), ServiceKind{&api});
+    if (service.holds())
       Start(api, service.get(), caption);
     // Leaving this block closes the service handle, then the manager's.
   }
@@ -138,16 +125,16 @@ int OpenDriverChannel(ServiceApi& api, DeviceHandle& channel, const char* captio
   return 1;
 }
 
-void RemoveDriverService(ServiceApi& api, DeviceHandle channel) {
-  api.CloseFile(channel);
-  ServiceHandleOwner manager(api, api.OpenServiceManager());
-  if (manager.get() == nullptr) {
+void StopAndDeleteService(ServiceApi& api) {
+  const ServiceOwner manager(api.OpenServiceManager(), ServiceKind{&api});
+  if (!manager.holds()) {
     api.Trace(trace::kOpenManagerFailed, api.LastError());
     return;
   }
-  ServiceHandleOwner service(
-      api, api.OpenNamedService(manager.get(), kServiceName, win32::kServiceAllAccess));
-  if (service.get() == nullptr) {
+  const ServiceOwner service(
+      api.OpenNamedService(manager.get(), kServiceName, win32::kServiceAllAccess),
+      ServiceKind{&api});
+  if (!service.holds()) {
     api.Trace(trace::kOpenServiceFailed, api.LastError());
     return;
   }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "runtime/port_kind.h"
+
 namespace hw {
 
 using DeviceHandle = void*;   // a file handle; InvalidDeviceHandle() after a failed open
@@ -60,8 +62,19 @@ class ServiceApi {
 // program's message boxes, for the one prompt this can show.
 int OpenDriverChannel(ServiceApi& api, DeviceHandle& channel, const char* caption);
 
-// Closes `channel`, then stops the service and, when it stopped, deletes it.
-void RemoveDriverService(ServiceApi& api, DeviceHandle channel);
+// A file or device handle the port opened, closed through it.
+using DeviceKind = zynrt::PortKind<ServiceApi, &ServiceApi::CloseFile>;
+
+// Stops the service and, when it stopped, deletes it.
+void StopAndDeleteService(ServiceApi& api);
+
+// Closes the channel through the owner that holds it, then stops and deletes the service: the
+// driver can unload only once its device is closed.
+template <class ChannelKind>
+void RemoveDriverService(ServiceApi& api, zynrt::Owner<ChannelKind>& channel) {
+  channel.Reset();
+  StopAndDeleteService(api);
+}
 
 // The trace texts, for the forwarding layer and the tests.
 namespace trace {

@@ -11,6 +11,8 @@ namespace win32 {
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorNotReady = 21;
 inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+// What a call of a function the system does not export fails with.
+inline constexpr std::uint32_t kErrorProcNotFound = 127;
 inline constexpr std::uint32_t kErrorNoToken = 1008;
 inline constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 inline constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;

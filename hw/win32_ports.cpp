@@ -8,6 +8,7 @@
 
 // The portable logic names these numbers itself; they must be the platform's.
 static_assert(win32::kErrorFileNotFound == ERROR_FILE_NOT_FOUND, "error code");
+static_assert(win32::kErrorProcNotFound == ERROR_PROC_NOT_FOUND, "error code");
 static_assert(win32::kErrorNotReady == ERROR_NOT_READY, "error code");
 static_assert(win32::kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER, "error code");
 static_assert(win32::kErrorNoToken == ERROR_NO_TOKEN, "error code");
@@ -43,14 +44,28 @@ void DriverTrace(const char* format, ...) {
   OutputDebugStringA(text);
 }
 
+void* Advapi32Binder::Find(const char* name) {
+  const HMODULE advapi32 = GetModuleHandleA("ADVAPI32.DLL");
+  return advapi32 != nullptr ? reinterpret_cast<void*>(GetProcAddress(advapi32, name)) : nullptr;
+}
+
+void* NtCalls::Address(hw::NtFunction function) {
+  void* address = functions_.Address(function);
+  if (address == nullptr)
+    SetLastError(ERROR_PROC_NOT_FOUND);
+  return address;
+}
+
 // Token.
 
 bool Win32TokenApi::OpenThreadToken(hw::TokenHandle* token) {
-  return ::OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, token) != 0;
+  const auto open = Bound<decltype(&::OpenThreadToken)>(hw::NtFunction::kOpenThreadToken);
+  return open != nullptr && open(GetCurrentThread(), TOKEN_QUERY, FALSE, token) != 0;
 }
 
 bool Win32TokenApi::OpenProcessToken(hw::TokenHandle* token) {
-  return ::OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token) != 0;
+  const auto open = Bound<decltype(&::OpenProcessToken)>(hw::NtFunction::kOpenProcessToken);
+  return open != nullptr && open(GetCurrentProcess(), TOKEN_QUERY, token) != 0;
 }
 
 std::uint32_t Win32TokenApi::LastError() {
@@ -59,8 +74,11 @@ std::uint32_t Win32TokenApi::LastError() {
 
 bool Win32TokenApi::QueryGroups(hw::TokenHandle token, void* buffer, std::uint32_t size,
                                 std::uint32_t* returned) {
+  const auto query = Bound<decltype(&::GetTokenInformation)>(hw::NtFunction::kGetTokenInformation);
+  if (query == nullptr)
+    return false;
   DWORD length = *returned;
-  const BOOL ok = GetTokenInformation(token, TokenGroups, buffer, size, &length);
+  const BOOL ok = query(token, TokenGroups, buffer, size, &length);
   *returned = length;
   return ok != 0;
 }
@@ -76,23 +94,30 @@ void Win32TokenApi::FreeBuffer(void* buffer) {
 
 bool Win32TokenApi::AllocateSid(const std::uint8_t (&authority)[6], std::uint8_t count,
                                 const std::uint32_t (&sub)[8], hw::SidHandle* sid) {
+  const auto allocate =
+      Bound<decltype(&::AllocateAndInitializeSid)>(hw::NtFunction::kAllocateAndInitializeSid);
+  if (allocate == nullptr)
+    return false;
   SID_IDENTIFIER_AUTHORITY identifier;
   for (int i = 0; i < 6; ++i)
     identifier.Value[i] = authority[i];
-  return AllocateAndInitializeSid(&identifier, count, sub[0], sub[1], sub[2], sub[3], sub[4],
-                                  sub[5], sub[6], sub[7], sid) != 0;
+  return allocate(&identifier, count, sub[0], sub[1], sub[2], sub[3], sub[4], sub[5], sub[6],
+                  sub[7], sid) != 0;
 }
 
 void Win32TokenApi::FreeSid(hw::SidHandle sid) {
-  ::FreeSid(sid);
+  const auto free_sid = Bound<decltype(&::FreeSid)>(hw::NtFunction::kFreeSid);
+  if (free_sid != nullptr)
+    free_sid(sid);
 }
 
 bool Win32TokenApi::EqualSid(const void* first, hw::SidHandle second) {
-  return ::EqualSid(const_cast<PSID>(first), second) != 0;
+  const auto equal = Bound<decltype(&::EqualSid)>(hw::NtFunction::kEqualSid);
+  return equal != nullptr && equal(const_cast<PSID>(first), second) != 0;
 }
 
 void Win32TokenApi::CloseToken(hw::TokenHandle token) {
-  CloseHandle(token);
+  win32::KernelHandle(token).Reset();
 }
 
 // Service control manager, files and the prompt. The device and image opens go through the
@@ -107,7 +132,7 @@ hw::DeviceHandle Win32ServiceApi::OpenFile(const char* path, std::uint32_t acces
 }
 
 void Win32ServiceApi::CloseFile(hw::DeviceHandle file) {
-  CloseHandle(file);
+  win32::KernelHandle(file).Reset();
 }
 
 std::uint32_t Win32ServiceApi::CurrentDirectory(std::uint32_t size, char* buffer) {
@@ -115,7 +140,8 @@ std::uint32_t Win32ServiceApi::CurrentDirectory(std::uint32_t size, char* buffer
 }
 
 hw::ServiceHandle Win32ServiceApi::OpenServiceManager() {
-  return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  const auto open = Bound<decltype(&::OpenSCManagerA)>(hw::NtFunction::kOpenSCManagerA);
+  return open != nullptr ? open(nullptr, nullptr, SC_MANAGER_ALL_ACCESS) : nullptr;
 }
 
 hw::ServiceHandle Win32ServiceApi::RegisterService(hw::ServiceHandle manager, const char* name,
@@ -123,30 +149,40 @@ hw::ServiceHandle Win32ServiceApi::RegisterService(hw::ServiceHandle manager, co
                                                    std::uint32_t type, std::uint32_t start,
                                                    std::uint32_t error_control,
                                                    const char* image_path) {
-  return CreateServiceA(static_cast<SC_HANDLE>(manager), name, display_name, access, type, start,
-                        error_control, image_path, nullptr, nullptr, nullptr, nullptr, nullptr);
+  const auto create = Bound<decltype(&::CreateServiceA)>(hw::NtFunction::kCreateServiceA);
+  if (create == nullptr)
+    return nullptr;
+  return create(static_cast<SC_HANDLE>(manager), name, display_name, access, type, start,
+                error_control, image_path, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 hw::ServiceHandle Win32ServiceApi::OpenNamedService(hw::ServiceHandle manager, const char* name,
                                                     std::uint32_t access) {
-  return OpenServiceA(static_cast<SC_HANDLE>(manager), name, access);
+  const auto open = Bound<decltype(&::OpenServiceA)>(hw::NtFunction::kOpenServiceA);
+  return open != nullptr ? open(static_cast<SC_HANDLE>(manager), name, access) : nullptr;
 }
 
 bool Win32ServiceApi::StartNamedService(hw::ServiceHandle service) {
-  return StartServiceA(static_cast<SC_HANDLE>(service), 0, nullptr) != 0;
+  const auto start = Bound<decltype(&::StartServiceA)>(hw::NtFunction::kStartServiceA);
+  return start != nullptr && start(static_cast<SC_HANDLE>(service), 0, nullptr) != 0;
 }
 
 bool Win32ServiceApi::StopNamedService(hw::ServiceHandle service) {
+  const auto control = Bound<decltype(&::ControlService)>(hw::NtFunction::kControlService);
   SERVICE_STATUS status;
-  return ControlService(static_cast<SC_HANDLE>(service), SERVICE_CONTROL_STOP, &status) != 0;
+  return control != nullptr &&
+         control(static_cast<SC_HANDLE>(service), SERVICE_CONTROL_STOP, &status) != 0;
 }
 
 bool Win32ServiceApi::DeleteNamedService(hw::ServiceHandle service) {
-  return DeleteService(static_cast<SC_HANDLE>(service)) != 0;
+  const auto remove = Bound<decltype(&::DeleteService)>(hw::NtFunction::kDeleteService);
+  return remove != nullptr && remove(static_cast<SC_HANDLE>(service)) != 0;
 }
 
 void Win32ServiceApi::CloseServiceHandle(hw::ServiceHandle handle) {
-  ::CloseServiceHandle(static_cast<SC_HANDLE>(handle));
+  const auto close = Bound<decltype(&::CloseServiceHandle)>(hw::NtFunction::kCloseServiceHandle);
+  if (close != nullptr)
+    close(static_cast<SC_HANDLE>(handle));
 }
 
 int Win32ServiceApi::AskUser(const char* text, const char* caption, std::uint32_t type) {
@@ -168,12 +204,12 @@ int CheckAdministratorMembership() {
   return hw::CheckAdministratorMembership(api);
 }
 
-int OpenDriverChannel(HANDLE& channel, const char* caption) {
+int OpenDriverChannel(win32::KernelHandle& channel, const char* caption) {
   Win32ServiceApi api;
-  return hw::OpenDriverChannel(api, channel, caption);
+  return hw::OpenDriverChannel(api, *channel.receive(), caption);
 }
 
-void RemoveDriverService(HANDLE channel) {
+void RemoveDriverService(win32::KernelHandle& channel) {
   Win32ServiceApi api;
   hw::RemoveDriverService(api, channel);
 }

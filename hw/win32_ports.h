@@ -6,11 +6,36 @@
 
 #include "hw/admin_check.h"
 #include "hw/driver_service.h"
+#include "hw/nt_functions.h"
+#include "hw/win32_handles.h"
 
 // Formats like wsprintfA and sends the text to the debugger; the user never sees it.
 void DriverTrace(const char* format, ...);
 
-class Win32TokenApi : public hw::TokenApi {
+// ADVAPI32's NT functions as this system has them. The program imports ADVAPI32 itself, for
+// the registry, so the library is loaded on both families for the whole run.
+class Advapi32Binder final : public hw::FunctionBinder {
+ public:
+  void* Find(const char* name) override;
+};
+
+// The NT calls, each through its function looked up when first needed. Where it cannot be
+// bound the call fails, with ERROR_PROC_NOT_FOUND as its error.
+class NtCalls {
+ protected:
+  template <class Function>
+  Function Bound(hw::NtFunction function) {
+    return reinterpret_cast<Function>(Address(function));
+  }
+
+ private:
+  void* Address(hw::NtFunction function);
+
+  Advapi32Binder binder_;
+  hw::NtFunctions functions_{binder_};
+};
+
+class Win32TokenApi : public hw::TokenApi, NtCalls {
  public:
   bool OpenThreadToken(hw::TokenHandle* token) override;
   bool OpenProcessToken(hw::TokenHandle* token) override;
@@ -26,7 +51,7 @@ class Win32TokenApi : public hw::TokenApi {
   void CloseToken(hw::TokenHandle token) override;
 };
 
-class Win32ServiceApi : public hw::ServiceApi {
+class Win32ServiceApi : public hw::ServiceApi, NtCalls {
  public:
   std::uint32_t LastError() override;
   hw::DeviceHandle OpenFile(const char* path, std::uint32_t access) override;
@@ -54,7 +79,7 @@ int CheckAdministratorMembership();
 // Opens the device ZYNDRV into `channel`, registering and starting the service when needed.
 // `caption` is the caption of the program's message boxes. 0 when it failed before it reached
 // the service control manager; otherwise 1, also when `channel` holds the invalid handle.
-int OpenDriverChannel(HANDLE& channel, const char* caption);
+int OpenDriverChannel(win32::KernelHandle& channel, const char* caption);
 
 // Closes the channel, stops the service ZYNDRV and deletes it.
-void RemoveDriverService(HANDLE channel);
+void RemoveDriverService(win32::KernelHandle& channel);

@@ -8,12 +8,31 @@
 
 #include "launcher/launch_path.h"
 #include "launcher/resource.h"
+#include "runtime/owner.h"
 
 namespace {
 
-// Created when the dialog initialises, deleted when it ends.
-HFONT TitleFont;
-HFONT NoticeFont;
+struct FontKind {
+  using Handle = HFONT;
+  static HFONT Empty() { return nullptr; }
+  static bool Holds(HFONT font) { return font != nullptr; }
+  static void Release(HFONT font) { DeleteObject(font); }
+};
+
+// The process and thread handles CreateProcessA hands out.
+struct KernelHandleKind {
+  using Handle = HANDLE;
+  static HANDLE Empty() { return nullptr; }
+  static bool Holds(HANDLE handle) { return handle != nullptr; }
+  static void Release(HANDLE handle) { CloseHandle(handle); }
+};
+
+// The dialog's fonts: created when it initialises, deleted once it is gone, when the modal loop
+// has returned, so that nothing draws with them afterwards.
+struct LauncherFonts {
+  zynrt::Owner<FontKind> TitleFont;
+  zynrt::Owner<FontKind> NoticeFont;
+};
 
 const char kProductTitle[] = "Tessarine 1.0";
 // Short enough for its 111 dialog units in the notice font.
@@ -35,22 +54,18 @@ void SetTextAndFont(HWND dialog, int id, const char* text, HFONT font) {
 
 // Hidden while the texts and fonts change, so the user never sees the template's placeholders.
 // No focus is set here: the dialog manager gives it to the first tab stop, Install.
-INT_PTR InitialiseDialog(HWND dialog) {
+INT_PTR InitialiseDialog(HWND dialog, LauncherFonts& fonts) {
   ShowWindow(dialog, SW_HIDE);
-  TitleFont = CreateLauncherFont(20, FW_BOLD);
-  NoticeFont = CreateLauncherFont(14, FW_DONTCARE);
-  SetTextAndFont(dialog, IDC_TITLE, kProductTitle, TitleFont);
-  SetTextAndFont(dialog, IDC_NOTICE, kLegalNotice, NoticeFont);
+  fonts.TitleFont.Reset(CreateLauncherFont(20, FW_BOLD));
+  fonts.NoticeFont.Reset(CreateLauncherFont(14, FW_DONTCARE));
+  SetTextAndFont(dialog, IDC_TITLE, kProductTitle, fonts.TitleFont.get());
+  SetTextAndFont(dialog, IDC_NOTICE, kLegalNotice, fonts.NoticeFont.get());
   ShowWindow(dialog, SW_SHOW);
   return 0;
 }
 
-// The dialog is ended first, then the fonts go: EndDialog hides the dialog at once and it is
-// destroyed when the modal loop returns, so nothing draws with them in between.
 INT_PTR EndLauncherDialog(HWND dialog) {
   EndDialog(dialog, 1);
-  DeleteObject(TitleFont);
-  DeleteObject(NoticeFont);
   return 1;
 }
 
@@ -69,8 +84,9 @@ int LaunchSetupProgram() {
   if (cdlaunch::CompleteSetupPath(path, sizeof path, directoryLength, IsLeadByte) &&
       CreateProcessA(path, nullptr, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
                      &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // Not waited for: both handles are closed at once, the thread's first.
+    const zynrt::Owner<KernelHandleKind> setup_process(process.hProcess);
+    const zynrt::Owner<KernelHandleKind> setup_thread(process.hThread);
     return 1;
   }
   char shortened[sizeof message];
@@ -82,9 +98,9 @@ int LaunchSetupProgram() {
 
 // Only Install that worked and Exit end the dialog; Escape and close requests arrive as IDCANCEL
 // and are ignored, so the launcher stays until the user decides.
-INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG)
-    return InitialiseDialog(dialog);
+    return InitialiseDialog(dialog, *reinterpret_cast<LauncherFonts*>(lParam));
   if (message != WM_COMMAND)
     return 0;
   switch (LOWORD(wParam)) {
@@ -98,6 +114,7 @@ INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  DialogBoxParamA(instance, "Setup", nullptr, LauncherDialogProc, 0);
+  LauncherFonts fonts;
+  DialogBoxParamA(instance, "Setup", nullptr, LauncherDialogProc, reinterpret_cast<LPARAM>(&fonts));
   return 1;
 }

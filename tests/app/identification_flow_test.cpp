@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -287,6 +288,34 @@ TEST_F(FlowPathTest, UnterminatedRegistryValueIsNotUsed) {
             Calls({"EnableControlHosting", "Enable3dControls", "QuerySystemLanguage", kRegistryRead,
                    "LoadResourceString 8", "TopLevelWindowExists \"\"", kRegistryRead}));
   EXPECT_STREQ(LanguageSubdirectory, "");  // as for a value that could not be read
+}
+
+// The program looks ADVAPI32's security and service functions up only inside the administrator
+// check, the driver channel's open and the service's removal: a system of the 9x family may not
+// have them. No run of the 9x road, however it ends, reaches one of these.
+TEST_F(FlowTest, NoRunOfThe9xRoadReachesTheNtOperations) {
+  const Calls nt_only = {"CheckAdministratorMembership", "OpenDriverChannel",
+                         "RemoveDriverService"};
+  void (*const endings[])(FakeFlowPorts&) = {
+      [](FakeFlowPorts&) {},
+      [](FakeFlowPorts& p) { p.vxd_opens = 0; },
+      [](FakeFlowPorts& p) { p.probe_succeeds = 0; },
+      [](FakeFlowPorts& p) { p.table_status = 1; },
+  };
+  for (std::uint32_t platform_id : {0u, 1u, 3u, 0xFFFFFFFFu}) {
+    for (auto ending : endings) {
+      FakeFlowPorts run;
+      run.platform_id = platform_id;
+      ending(run);
+      ResetLanguageState();
+      EXPECT_EQ(RunIdentificationFlow(run), 0);
+      ASSERT_NE(std::find(run.calls.begin(), run.calls.end(), "OpenVxdChannel"), run.calls.end());
+      for (const std::string& call : nt_only) {
+        EXPECT_EQ(std::find(run.calls.begin(), run.calls.end(), call), run.calls.end())
+            << call << " on platform " << platform_id;
+      }
+    }
+  }
 }
 
 }  // namespace

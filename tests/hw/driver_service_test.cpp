@@ -438,8 +438,8 @@ TEST(RemoveDriverService, StopsAndDeletesUnlessAStepFails) {
     FakeServiceApi api;
     api.state = S::kRunning;
     api.registered_image = kImage;
-    hw::DeviceHandle channel = nullptr;
-    ASSERT_EQ(hw::OpenDriverChannel(api, channel, kCaption), 1);
+    zynrt::Owner<hw::DeviceKind> channel(hw::DeviceKind{&api});
+    ASSERT_EQ(hw::OpenDriverChannel(api, *channel.receive(), kCaption), 1);
     api.calls.clear();
     api.traces.clear();
     row.setup(api);
