@@ -66,6 +66,11 @@ bool LoadStartup(const char* image_path, const char* config_name, FileReader& fi
   if (startup.config.table[0] == '\0')
     return LoadFirmware(config_name, files, startup);
 
+  // Only a file beside the stand-in: a path elsewhere would let whoever writes the configuration
+  // serve any file, or make the system account open a remote share.
+  if (!IsPlainFileName(startup.config.table))
+    return RefuseAtLine(startup, config_name, "table file not in the driver's folder",
+                        startup.config.table);
   if (!ResolvePath(startup.folder, startup.config.table, startup.table_path,
                    sizeof startup.table_path))
     return RefuseAtLine(startup, config_name, "table path too long", startup.config.table);

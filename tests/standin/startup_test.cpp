@@ -75,26 +75,35 @@ TEST(StandinStartup, AConfigurationWithoutATableKeepsTheFirmwaresTable) {
   EXPECT_EQ(startup.config.probe, 1);
 }
 
-TEST(StandinStartup, TablesAreFoundRelativeToTheConfigurationOrWhereTheySay) {
-  const struct {
-    const char* value;
-    const char* opened;
-  } cases[] = {
-      {"w510.bin", "C:\\zyn\\w510.bin"},
-      {"tables/w510.bin", "C:\\zyn\\tables/w510.bin"},
-      {"D:\\tables\\w510.bin", "D:\\tables\\w510.bin"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
+TEST(StandinStartup, TheTableIsFoundBesideTheConfiguration) {
+  FakeFiles files;
+  files.files["C:\\zyn\\zyndrv.cfg"] = "offset = 4095\ntable = w510.bin";
+  files.files["C:\\zyn\\w510.bin"] = kTable;
+  Startup startup;
+  ASSERT_TRUE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup)) << startup.message;
+  EXPECT_FALSE(startup.from_firmware);
+  EXPECT_STREQ(startup.table_path, "C:\\zyn\\w510.bin");
+  EXPECT_EQ(startup.image.length, kTable.size());
+  EXPECT_EQ(startup.config.offset, 4095u);
+}
+
+// Whoever may write the configuration must not be able to have the stand-in read any other
+// file (in kernel mode, as the system) or reach out to a share: such a table is refused before
+// anything is opened, even where the file is there.
+TEST(StandinStartup, ATableOutsideTheDriversFolderIsRefusedUnopened) {
+  for (const char* value : {"tables/w510.bin", "..\\w510.bin", "D:\\tables\\w510.bin",
+                            "\\\\server\\share\\w510.bin", "\\\\.\\C:\\w510.bin", "NUL"}) {
+    SCOPED_TRACE(value);
     FakeFiles files;
-    files.files["C:\\zyn\\zyndrv.cfg"] = std::string("offset = 4095\ntable = ") + c.value;
-    files.files[c.opened] = kTable;
+    files.files["C:\\zyn\\zyndrv.cfg"] = std::string("offset = 1\ntable = ") + value;
+    files.files[value] = kTable;
+    files.files[std::string("C:\\zyn\\") + value] = kTable;
     Startup startup;
-    ASSERT_TRUE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup)) << startup.message;
-    EXPECT_FALSE(startup.from_firmware);
-    EXPECT_STREQ(startup.table_path, c.opened);
-    EXPECT_EQ(startup.image.length, kTable.size());
-    EXPECT_EQ(startup.config.offset, 4095u);
+    EXPECT_FALSE(standin::LoadStartup(kImage, "zyndrv.cfg", files, startup));
+    EXPECT_EQ(startup.message, std::string("zyndrv.cfg line 2: table file not in the driver's "
+                                           "folder \"") +
+                                   value + "\"");
+    EXPECT_EQ(files.opened, std::vector<std::string>{"C:\\zyn\\zyndrv.cfg"});
   }
 }
 
