@@ -62,21 +62,22 @@ bool HandoutBook::Add(const Handout& handout) {
   return false;
 }
 
-bool HandoutBook::Take(uintptr_t owner, const uint8_t* descriptor, Handout& taken) {
+HandoutBook::Taken HandoutBook::Take(uintptr_t process, const uint8_t* descriptor, Handout& taken) {
   for (size_t i = 0; i < kCapacity; ++i) {
-    if (used_[i] && entries_[i].owner == owner &&
-        SameBytes(entries_[i].descriptor, descriptor, kTableDescriptorSize)) {
+    if (used_[i] && SameBytes(entries_[i].descriptor, descriptor, kTableDescriptorSize)) {
+      if (entries_[i].process != process)
+        return Taken::kOtherProcess;
       taken = entries_[i];
       used_[i] = false;
-      return true;
+      return Taken::kTaken;
     }
   }
-  return false;
+  return Taken::kNone;
 }
 
-bool HandoutBook::TakeOneOf(uintptr_t owner, bool any_owner, Handout& taken) {
+bool HandoutBook::TakeAny(Handout& taken) {
   for (size_t i = 0; i < kCapacity; ++i) {
-    if (used_[i] && (any_owner || entries_[i].owner == owner)) {
+    if (used_[i]) {
       taken = entries_[i];
       used_[i] = false;
       return true;
@@ -90,6 +91,51 @@ size_t HandoutBook::count() const {
   for (bool used : used_)
     n += used ? 1 : 0;
   return n;
+}
+
+namespace {
+
+// S-1-5-18 (the system) or S-1-5-32-544 (the administrators), as NT lays a SID out.
+uint8_t* WriteSid(uint8_t* out, bool administrators) {
+  const uint8_t count = administrators ? 2 : 1;
+  out[0] = 1;  // revision
+  out[1] = count;
+  FillBytes(out + 2, 0, 5);
+  out[7] = 5;  // the NT authority, 6 bytes big-endian
+  WriteLe(out + 8, administrators ? 32 : 18, 4);
+  if (administrators)
+    WriteLe(out + 12, 544, 4);
+  return out + 8 + 4 * count;
+}
+
+uint8_t* WriteAllowedAce(uint8_t* out, bool administrators) {
+  const uint16_t size = administrators ? 24 : 20;
+  out[0] = 0;  // ACCESS_ALLOWED_ACE_TYPE
+  out[1] = 0;  // no inheritance flags
+  WriteLe(out + 2, size, 2);
+  WriteLe(out + 4, kFileAllAccess, 4);
+  WriteSid(out + 8, administrators);
+  return out + size;
+}
+
+}  // namespace
+
+void WriteDeviceSecurity(uint8_t* out) {
+  constexpr uint32_t kOwner = 20, kGroup = kOwner + 16, kDacl = kGroup + 12;
+  FillBytes(out, 0, kDeviceSecuritySize);
+  out[0] = 1;                   // revision
+  WriteLe(out + 2, 0x8004, 2);  // SE_SELF_RELATIVE | SE_DACL_PRESENT
+  WriteLe(out + 4, kOwner, 4);
+  WriteLe(out + 8, kGroup, 4);
+  WriteLe(out + 12, 0, 4);  // no SACL
+  WriteLe(out + 16, kDacl, 4);
+  WriteSid(out + kOwner, true);
+  WriteSid(out + kGroup, false);
+  uint8_t* acl = out + kDacl;
+  acl[0] = 2;  // ACL_REVISION
+  WriteLe(acl + 2, kDeviceSecuritySize - kDacl, 2);
+  WriteLe(acl + 4, 2, 2);  // two ACEs
+  WriteAllowedAce(WriteAllowedAce(acl + 8, false), true);
 }
 
 bool TableMapper::Map(uintptr_t, const TableLayout&, uintptr_t&, uintptr_t&) {
@@ -110,6 +156,8 @@ const char* DescribeAnswer(Answer answer) {
       return "failed as configured";
     case Answer::kNotHandedOut:
       return "descriptor not handed out";
+    case Answer::kOtherProcess:
+      return "release from another process";
     case Answer::kMapFailed:
       return "could not map the table";
     case Answer::kTooManyTables:
@@ -139,7 +187,46 @@ StandinDevice::StandinDevice(const Config& config, const TableFacts& table,
       codes_(codes),
       mapper_(mapper) {}
 
-Answer StandinDevice::Control(uintptr_t owner, uintptr_t process, uint32_t code, const void* in,
+void StandinDevice::Open(HandoutBook& book) {
+  if (book.listed_)
+    return;
+  book.previous_ = nullptr;
+  book.next_ = books_;
+  if (books_ != nullptr)
+    books_->previous_ = &book;
+  books_ = &book;
+  book.listed_ = true;
+}
+
+void StandinDevice::Close(HandoutBook& book) {
+  Handout handout;
+  while (book.TakeAny(handout))
+    mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
+  if (!book.listed_)
+    return;
+  if (book.previous_ != nullptr)
+    book.previous_->next_ = book.next_;
+  else
+    books_ = book.next_;
+  if (book.next_ != nullptr)
+    book.next_->previous_ = book.previous_;
+  book.next_ = book.previous_ = nullptr;
+  book.listed_ = false;
+}
+
+void StandinDevice::ReleaseAll() {
+  while (books_ != nullptr)
+    Close(*books_);
+}
+
+size_t StandinDevice::outstanding() const {
+  size_t n = 0;
+  for (const HandoutBook* book = books_; book != nullptr; book = book->next_)
+    n += book->count();
+  return n;
+}
+
+Answer StandinDevice::Control(HandoutBook& book, uintptr_t process, uint32_t code, const void* in,
                               uint32_t in_size, void* out, uint32_t out_size, uint32_t& returned) {
   returned = 0;
   if (code != codes_.probe && code != codes_.get_table && code != codes_.release_table)
@@ -162,17 +249,17 @@ Answer StandinDevice::Control(uintptr_t owner, uintptr_t process, uint32_t code,
       return Answer::kWrongSize;
     if (fail_ == FailMode::kTable)
       return Answer::kFailing;
-    const Answer answer = GetTable(owner, process, static_cast<uint8_t*>(out));
+    const Answer answer = GetTable(book, process, static_cast<uint8_t*>(out));
     if (answer == Answer::kDone)
       returned = kTableDescriptorSize;
     return answer;
   }
   if (in_size != kTableDescriptorSize || out_size != 0)
     return Answer::kWrongSize;
-  return ReleaseTable(owner, static_cast<const uint8_t*>(in));
+  return ReleaseTable(book, process, static_cast<const uint8_t*>(in));
 }
 
-Answer StandinDevice::GetTable(uintptr_t owner, uintptr_t process, uint8_t* out) {
+Answer StandinDevice::GetTable(HandoutBook& book, uintptr_t process, uint8_t* out) {
   DescriptorFields fields;
   fields.structure_count = table_.structure_count;
   fields.max_structure_size = table_.max_structure_size;
@@ -185,11 +272,11 @@ Answer StandinDevice::GetTable(uintptr_t owner, uintptr_t process, uint8_t* out)
     WriteDescriptor(fields, out);
     return Answer::kDone;
   }
-  if (book_.count() == HandoutBook::kCapacity)
+  if (book.count() == HandoutBook::kCapacity)
     return Answer::kTooManyTables;
+  Open(book);  // listed from its first handout on, in case the platform did not open it
 
   Handout handout;
-  handout.owner = owner;
   handout.process = process;
   if (!mapper_.Map(process, layout_, handout.head_view, handout.tail_view))
     return Answer::kMapFailed;
@@ -202,32 +289,27 @@ Answer StandinDevice::GetTable(uintptr_t owner, uintptr_t process, uint8_t* out)
   fields.first_piece = static_cast<uint32_t>(handout.head_view + layout_.offset);
   fields.second_piece = layout_.tail_length > 0 ? static_cast<uint32_t>(handout.tail_view) : 0;
   WriteDescriptor(fields, handout.descriptor);
-  book_.Add(handout);
+  book.Add(handout);
   CopyBytes(out, handout.descriptor, kTableDescriptorSize);
   return Answer::kDone;
 }
 
-Answer StandinDevice::ReleaseTable(uintptr_t owner, const uint8_t* in) {
+Answer StandinDevice::ReleaseTable(HandoutBook& book, uintptr_t process, const uint8_t* in) {
   Handout handout;
-  if (!book_.Take(owner, in, handout))
-    return Answer::kNotHandedOut;
+  switch (book.Take(process, in, handout)) {
+    case HandoutBook::Taken::kNone:
+      return Answer::kNotHandedOut;
+    case HandoutBook::Taken::kOtherProcess:
+      // A handle passed on to another process: its views are not that process's to drop, and
+      // the table stays mapped where it lives until its own process releases it or the open
+      // ends.
+      return Answer::kOtherProcess;
+    case HandoutBook::Taken::kTaken:
+      break;
+  }
   // Unmapped even when the release is configured to fail: the caller will not send it again.
   mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
   return fail_ == FailMode::kRelease ? Answer::kFailing : Answer::kDone;
-}
-
-void StandinDevice::Drop(uintptr_t owner, bool any_owner) {
-  Handout handout;
-  while (book_.TakeOneOf(owner, any_owner, handout))
-    mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
-}
-
-void StandinDevice::ReleaseOwner(uintptr_t owner) {
-  Drop(owner, false);
-}
-
-void StandinDevice::ReleaseAll() {
-  Drop(0, true);
 }
 
 }  // namespace standin

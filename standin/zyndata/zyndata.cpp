@@ -174,6 +174,7 @@ struct VxdState {
   VxdState(const standin::Config& config, const standin::TableImage& image)
       : device(config, standin::FactsOf(image), standin::kVxdRequests, mapper) {
     mapper.table = image.bytes;
+    device.Open(book);
     InitializeCriticalSection(&lock);
   }
   ~VxdState() { DeleteCriticalSection(&lock); }
@@ -181,6 +182,9 @@ struct VxdState {
   CRITICAL_SECTION lock;
   MemoryMapper mapper;
   standin::StandinDevice device;
+  // The loader passes no handle: every request comes from the one process this copy is
+  // loaded in, as one open.
+  standin::HandoutBook book;
 };
 
 // Loaded once per process and never as a global with a constructor: no runtime runs those.
@@ -262,7 +266,7 @@ extern "C" BOOL WINAPI ZynDataControl(DWORD code, LPVOID in, DWORD in_size, LPVO
   if (g_loaded != nullptr) {
     VxdState& state = *g_loaded->state;
     EnterCriticalSection(&state.lock);
-    answer = state.device.Control(0, 0, code, in, in_size, out, out_size, written);
+    answer = state.device.Control(state.book, 0, code, in, in_size, out, out_size, written);
     LeaveCriticalSection(&state.lock);
   }
   if (returned != nullptr)

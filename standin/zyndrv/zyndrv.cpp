@@ -3,10 +3,17 @@
 // image (zyndrv.cfg, see core/config.h) or, without one, from the firmware's own SMBIOS table.
 //
 // Plain NT kernel code: it imports from ntoskrnl.exe only and links no C runtime. The table is
-// read once at start into two page-file sections (its head page and the rest), and each
-// get-table request maps views of them read-only into the calling process: the head at the
-// configured offset of its page, the rest at an address of its own, so a table that runs past
-// the page arrives in two pieces that are not adjacent.
+// written once at start into a file of its own (its head page, and the rest 64 KiB on), held
+// open without write sharing and deleted when the driver goes, and a read-only section of that
+// file is what every caller is shown: no view of a read-only section can be made writable, so no
+// caller can change the table another is shown. Each get-table request maps views of it into
+// the calling process: the head at the configured offset of its page, the rest at an address of
+// its own, so a table that runs past the page arrives in two pieces that are not adjacent.
+//
+// Who may do what: only the system and administrators may open the device (checked at each
+// open); each open has its own book of handouts; a handout is tied to the process object it was
+// mapped into, held until it is unmapped through that very object, and only that process may
+// release it.
 
 // In C++ the DDK header and the compiler's intrinsics header both define these two; take the
 // compiler's.
@@ -23,6 +30,7 @@
 #include "table_image.h"
 #include "table_path.h"
 #include "text.h"
+#include "runtime/owner.h"
 
 extern "C" NTSYSAPI NTSTATUS NTAPI ZwQuerySystemInformation(ULONG information_class,
                                                             PVOID information, ULONG length,
@@ -34,6 +42,9 @@ constexpr ULONG kPoolTag = 0x206E795A;  // "Zyn "
 constexpr ULONG kSystemFirmwareTableInformation = 76;
 constexpr ULONG kRawSmbiosProvider = 0x52534D42;  // 'RSMB'
 constexpr ACCESS_MASK kProcessVmOperation = 0x0008;
+// The tail pages lie this far into the table's file, so that a view of them starts on the
+// allocation granularity every NT release asks of a section offset.
+constexpr ULONG kTailFileOffset = 0x10000;
 constexpr char kConfigName[] = "zyndrv.cfg";
 constexpr size_t kPathSize = 520;
 
@@ -69,21 +80,22 @@ class PoolBlock {
   ULONG size_ = 0;
 };
 
-class KernelHandle {
- public:
-  KernelHandle() = default;
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  ~KernelHandle() {
-    if (handle_ != nullptr)
-      ZwClose(handle_);
-  }
-  HANDLE* receive() { return &handle_; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_ = nullptr;
+struct KernelHandleKind {
+  using Handle = HANDLE;
+  static HANDLE Empty() { return nullptr; }
+  static bool Holds(HANDLE handle) { return handle != nullptr; }
+  void Release(HANDLE handle) const { ZwClose(handle); }
 };
+using KernelHandle = zynrt::Owner<KernelHandleKind>;
+
+// A referenced process object.
+struct ProcessKind {
+  using Handle = PEPROCESS;
+  static PEPROCESS Empty() { return nullptr; }
+  static bool Holds(PEPROCESS process) { return process != nullptr; }
+  void Release(PEPROCESS process) const { ObDereferenceObject(process); }
+};
+using ProcessObject = zynrt::Owner<ProcessKind>;
 
 enum class FileRead { kRead, kMissing, kFailed, kTooLarge };
 
@@ -96,9 +108,12 @@ FileRead ReadWholeFile(const char* native_path, ULONG max_size, PoolBlock& conte
   status = RtlAnsiStringToUnicodeString(&name, &ansi, TRUE);
   if (!NT_SUCCESS(status))
     return FileRead::kFailed;
+  // Opened with the access check a program's open would get (OBJ_FORCE_ACCESS_CHECK), not on
+  // the kernel's word alone.
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
-                             nullptr);
+  InitializeObjectAttributes(&attributes, &name,
+                             OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK,
+                             nullptr, nullptr);
   KernelHandle file;
   IO_STATUS_BLOCK io;
   status = ZwCreateFile(file.receive(), GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr,
@@ -251,104 +266,159 @@ struct StartWork {
   KernelFiles files;
   standin::Startup startup;
   char image_path[kPathSize] = {};
+  char native_folder[kPathSize] = {};
 };
 
-// A page-file section of `size` bytes, or null.
-HANDLE CreateSection(ULONG size) {
-  if (size == 0)
-    return nullptr;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
-  LARGE_INTEGER maximum;
-  maximum.QuadPart = size;
-  HANDLE section = nullptr;
-  if (!NT_SUCCESS(ZwCreateSection(&section, SECTION_ALL_ACCESS, &attributes, &maximum,
-                                  PAGE_READWRITE, SEC_COMMIT, nullptr)))
-    return nullptr;
-  return section;
+// The table's pages in a file of their own in the system's temporary folder (or, where the host
+// has no \SystemRoot, as Wine's has not, in the driver's own folder), under a name nobody else
+// has (FILE_CREATE never opens what is there, so no link planted under that name is followed).
+// The handle that wrote it stays open without write or delete sharing, so nobody else can change
+// or replace it, and the file goes when the driver does. The section is made from a second,
+// read-only open: a host that maps a file through its open's own rights (as Wine does) then has
+// no writable file behind any view either.
+class TableStore {
+ public:
+  bool Create(PDRIVER_OBJECT driver, const char* own_folder, const standin::TableLayout& layout,
+              const uint8_t* table) {
+    PoolBlock pages;
+    if (!pages.Allocate(layout.head_view_size + layout.tail_view_size))
+      return false;
+    standin::FillBytes(pages.data(), 0, pages.size());
+    standin::FillPieces(layout, table, pages.data(), pages.data() + layout.head_view_size);
+    NTSTATUS status = STATUS_OBJECT_PATH_NOT_FOUND;
+    const char* const folders[] = {"\\SystemRoot\\Temp\\", own_folder};
+    for (const char* folder : folders) {
+      if (status != STATUS_OBJECT_PATH_NOT_FOUND)
+        break;
+      status = STATUS_OBJECT_NAME_COLLISION;
+      for (uint32_t attempt = 0; attempt < 16 && status == STATUS_OBJECT_NAME_COLLISION; ++attempt)
+        status = CreateNew(folder, reinterpret_cast<uintptr_t>(driver) + attempt);
+    }
+    if (NT_SUCCESS(status))
+      status = Write(pages.data(), layout.head_view_size, 0);
+    if (NT_SUCCESS(status) && layout.tail_view_size > 0)
+      status = Write(pages.data() + layout.head_view_size, layout.tail_view_size, kTailFileOffset);
+    KernelHandle reader;
+    if (NT_SUCCESS(status))
+      status = Open(reader, GENERIC_READ | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0);
+    if (NT_SUCCESS(status)) {
+      OBJECT_ATTRIBUTES attributes;
+      InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+      status = ZwCreateSection(section_.receive(), SECTION_MAP_READ | SECTION_QUERY, &attributes,
+                               nullptr, PAGE_READONLY, SEC_COMMIT, reader.get());
+    }
+    if (!NT_SUCCESS(status))
+      DbgPrint("ZYNDRV: the table's file %s: status 0x%08lx\n", name_, static_cast<ULONG>(status));
+    return NT_SUCCESS(status);
+  }
+
+  HANDLE section() const { return section_.get(); }
+
+ private:
+  NTSTATUS CreateNew(const char* folder, uintptr_t tag) {
+    standin::TextWriter name(name_, sizeof name_);
+    if (!name.Add(folder).Add("ZYNDRV-").AddHex(static_cast<uint32_t>(tag)).Add(".tmp").complete())
+      return STATUS_NAME_TOO_LONG;
+    return Open(writer_, GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE, FILE_SHARE_READ,
+                FILE_CREATE, FILE_DELETE_ON_CLOSE);
+  }
+
+  NTSTATUS Open(KernelHandle& file, ACCESS_MASK access, ULONG share, ULONG disposition,
+                ULONG options) {
+    ANSI_STRING ansi;
+    RtlInitAnsiString(&ansi, name_);
+    UNICODE_STRING wide;
+    NTSTATUS status = RtlAnsiStringToUnicodeString(&wide, &ansi, TRUE);
+    if (!NT_SUCCESS(status))
+      return status;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &wide, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                               nullptr, nullptr);
+    IO_STATUS_BLOCK io;
+    status = ZwCreateFile(
+        file.receive(), access, &attributes, &io, nullptr, FILE_ATTRIBUTE_TEMPORARY, share,
+        disposition, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE | options, nullptr, 0);
+    RtlFreeUnicodeString(&wide);
+    return status;
+  }
+
+  NTSTATUS Write(const uint8_t* bytes, ULONG size, ULONG at) {
+    IO_STATUS_BLOCK io;
+    LARGE_INTEGER offset;
+    offset.QuadPart = at;
+    const NTSTATUS status = ZwWriteFile(writer_.get(), nullptr, nullptr, nullptr, &io,
+                                        const_cast<uint8_t*>(bytes), size, &offset, nullptr);
+    return NT_SUCCESS(status) && io.Information != size ? STATUS_DISK_FULL : status;
+  }
+
+  char name_[kPathSize] = {};
+  KernelHandle writer_;
+  KernelHandle section_;
+};
+
+bool Succeeded(NTSTATUS status, const char* what) {
+  if (!NT_SUCCESS(status))
+    DbgPrint("ZYNDRV: %s: status 0x%08lx\n", what, static_cast<ULONG>(status));
+  return NT_SUCCESS(status);
 }
 
-bool MapView(HANDLE section, HANDLE process, ULONG size, ULONG protection, PVOID& base) {
+// A kernel handle to a process object, for the mapping calls. (No object type is given: the
+// object is one PsLookupProcessByProcessId returned, and the type is a data export that the
+// headers and the kernels disagree on how to reach.)
+bool OpenProcessObject(PEPROCESS process, KernelHandle& handle) {
+  return Succeeded(ObOpenObjectByPointer(process, OBJ_KERNEL_HANDLE, nullptr, kProcessVmOperation,
+                                         nullptr, KernelMode, handle.receive()),
+                   "open the process object");
+}
+
+bool MapView(HANDLE section, HANDLE process, ULONG size, ULONG at, PVOID& base) {
   base = nullptr;
   SIZE_T view = size;
   LARGE_INTEGER offset;
-  offset.QuadPart = 0;
-  return NT_SUCCESS(ZwMapViewOfSection(section, process, &base, 0, size, &offset, &view, ViewUnmap,
-                                       0, protection));
+  offset.QuadPart = at;
+  return Succeeded(ZwMapViewOfSection(section, process, &base, 0, size, &offset, &view, ViewUnmap,
+                                      0, PAGE_READONLY),
+                   "map a view of the table");
 }
 
-HANDLE OpenProcess(uintptr_t process_id) {
-  CLIENT_ID client;
-  client.UniqueProcess = reinterpret_cast<HANDLE>(process_id);
-  client.UniqueThread = nullptr;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
-  HANDLE process = nullptr;
-  if (!NT_SUCCESS(ZwOpenProcess(&process, kProcessVmOperation, &attributes, &client)))
-    return nullptr;
-  return process;
-}
-
-// Views of the two sections in the calling process. The dispatch routine runs for the caller,
-// so its process id names the address space to map into.
+// Views of the table's section in a process, named by its process object. A handout holds the
+// object (so its id cannot pass to another process meanwhile) and is unmapped through it.
 class SectionMapper : public standin::TableMapper {
  public:
-  HANDLE head_section = nullptr;
-  HANDLE tail_section = nullptr;
+  HANDLE section = nullptr;
 
-  bool Map(uintptr_t process_id, const standin::TableLayout& layout, uintptr_t& head_view,
+  bool Map(uintptr_t process, const standin::TableLayout& layout, uintptr_t& head_view,
            uintptr_t& tail_view) override {
-    KernelHandle process;
-    *process.receive() = OpenProcess(process_id);
-    if (process.get() == nullptr)
+    const auto object = reinterpret_cast<PEPROCESS>(process);
+    KernelHandle handle;
+    if (!OpenProcessObject(object, handle))
       return false;
     PVOID head = nullptr;
     PVOID tail = nullptr;
-    if (!MapView(head_section, process.get(), layout.head_view_size, PAGE_READONLY, head))
+    if (!MapView(section, handle.get(), layout.head_view_size, 0, head))
       return false;
     if (layout.tail_view_size > 0 &&
-        !MapView(tail_section, process.get(), layout.tail_view_size, PAGE_READONLY, tail)) {
-      ZwUnmapViewOfSection(process.get(), head);
+        !MapView(section, handle.get(), layout.tail_view_size, kTailFileOffset, tail)) {
+      ZwUnmapViewOfSection(handle.get(), head);
       return false;
     }
+    ObReferenceObject(object);  // until Unmap
     head_view = reinterpret_cast<uintptr_t>(head);
     tail_view = reinterpret_cast<uintptr_t>(tail);
     return true;
   }
 
-  void Unmap(uintptr_t process_id, uintptr_t head_view, uintptr_t tail_view) override {
-    KernelHandle process;
-    *process.receive() = OpenProcess(process_id);
-    if (process.get() == nullptr)
+  void Unmap(uintptr_t process, uintptr_t head_view, uintptr_t tail_view) override {
+    ProcessObject object(reinterpret_cast<PEPROCESS>(process));  // the handout's reference
+    KernelHandle handle;
+    if (!OpenProcessObject(object.get(), handle))
       return;  // the process has gone, and its views with it
-    ZwUnmapViewOfSection(process.get(), reinterpret_cast<PVOID>(head_view));
+    ZwUnmapViewOfSection(handle.get(), reinterpret_cast<PVOID>(head_view));
     if (tail_view != 0)
-      ZwUnmapViewOfSection(process.get(), reinterpret_cast<PVOID>(tail_view));
+      ZwUnmapViewOfSection(handle.get(), reinterpret_cast<PVOID>(tail_view));
   }
 };
-
-// Fills the sections once: a writable view of each in the driver's own process, then unmapped.
-bool FillSections(const SectionMapper& mapper, const standin::TableLayout& layout,
-                  const standin::TableImage& image) {
-  if (layout.head_view_size == 0)
-    return true;
-  PVOID head = nullptr;
-  PVOID tail = nullptr;
-  if (!MapView(mapper.head_section, ZwCurrentProcess(), layout.head_view_size, PAGE_READWRITE,
-               head))
-    return false;
-  bool ok = true;
-  if (layout.tail_view_size > 0)
-    ok = MapView(mapper.tail_section, ZwCurrentProcess(), layout.tail_view_size, PAGE_READWRITE,
-                 tail);
-  if (ok)
-    standin::FillPieces(layout, image.bytes, static_cast<uint8_t*>(head),
-                        static_cast<uint8_t*>(tail));
-  if (tail != nullptr)
-    ZwUnmapViewOfSection(ZwCurrentProcess(), tail);
-  ZwUnmapViewOfSection(ZwCurrentProcess(), head);
-  return ok;
-}
 
 // Everything the device needs while it runs; lives in the device extension.
 struct DeviceState {
@@ -356,12 +426,22 @@ struct DeviceState {
       : device(config, facts, standin::kNtRequests, mapper) {
     KeInitializeEvent(&lock, SynchronizationEvent, TRUE);
   }
-  void Lock() { KeWaitForSingleObject(&lock, Executive, KernelMode, FALSE, nullptr); }
-  void Unlock() { KeSetEvent(&lock, IO_NO_INCREMENT, FALSE); }
+  // Held inside a critical region: a holder cannot be suspended (suspension arrives as a normal
+  // kernel APC, which the region holds off), so no caller can stall every other open's cleanup.
+  void Lock() {
+    KeEnterCriticalRegion();
+    KeWaitForSingleObject(&lock, Executive, KernelMode, FALSE, nullptr);
+  }
+  void Unlock() {
+    KeSetEvent(&lock, IO_NO_INCREMENT, FALSE);
+    KeLeaveCriticalRegion();
+  }
 
   KEVENT lock;
+  TableStore store;
   SectionMapper mapper;
   standin::StandinDevice device;
+  uint8_t security[standin::kDeviceSecuritySize];
 };
 
 const WCHAR kDeviceName[] = L"\\Device\\ZYNDRV";
@@ -385,7 +465,28 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 // attributes. The NT family's I/O manager always passes a security context with the access and
 // the disposition in the options' top byte; a host that passes none (Wine's driver host) tells
 // the driver neither, and the line says "unknown" rather than a number that was never sent.
-NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT, PIRP irp) {
+// Only the system and administrators may open the device: the device's own security descriptor
+// decides, against the caller's token as the open carries it. Wine's driver host passes no
+// security context (and runs every program with full rights): there is nothing to check then.
+bool MayOpen(const DeviceState& state, PIRP irp, PIO_SECURITY_CONTEXT security) {
+  if (irp->RequestorMode == KernelMode || security == nullptr || security->AccessState == nullptr)
+    return true;
+  PSECURITY_SUBJECT_CONTEXT subject = &security->AccessState->SubjectSecurityContext;
+  SeLockSubjectContext(subject);
+  ACCESS_MASK granted = 0;
+  NTSTATUS status = STATUS_ACCESS_DENIED;
+  GENERIC_MAPPING file_rights = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                                 FILE_ALL_ACCESS};
+  // Read and write access asked for whatever the caller asked for: an open with no access at
+  // all could send the requests too (their codes ask for none).
+  const BOOLEAN allowed = SeAccessCheck(const_cast<uint8_t*>(state.security), subject, TRUE,
+                                        security->DesiredAccess | FILE_READ_DATA | FILE_WRITE_DATA,
+                                        0, nullptr, &file_rights, UserMode, &granted, &status);
+  SeUnlockSubjectContext(subject);
+  return allowed != FALSE;
+}
+
+NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
   const ULONG options = stack->Parameters.Create.Options;
@@ -407,26 +508,54 @@ NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT, PIRP irp) {
         static_cast<ULONG>(security->DesiredAccess), requested, share, options >> 24,
         options & 0x00FFFFFF, attributes, process);
   }
+  DeviceState* state = StateOf(device);
+  if (!MayOpen(*state, irp, security)) {
+    Say("open refused: only the system and administrators may open the device");
+    return Complete(irp, STATUS_ACCESS_DENIED, 0);
+  }
+  // The open's own book of handouts, freed with the open.
+  void* book = ExAllocatePoolWithTag(NonPagedPool, sizeof(standin::HandoutBook), kPoolTag);
+  if (book == nullptr)
+    return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+  stack->FileObject->FsContext = new (book) standin::HandoutBook();
+  state->Lock();
+  state->device.Open(*static_cast<standin::HandoutBook*>(book));
+  state->Unlock();
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-// The open is going away: whatever it still has mapped goes. The NT family sends the cleanup
-// when the last handle closes, then the close; Wine's driver host sends only the close.
-void ForgetOpen(PDEVICE_OBJECT device, PIRP irp) {
+standin::HandoutBook* BookOf(PIO_STACK_LOCATION stack) {
+  return stack->FileObject != nullptr
+             ? static_cast<standin::HandoutBook*>(stack->FileObject->FsContext)
+             : nullptr;
+}
+
+// The open is going away: whatever it still has mapped goes, each view through the process it
+// lives in. The NT family sends the cleanup when the last handle closes, then the close; Wine's
+// driver host sends only the close.
+void ForgetOpen(PDEVICE_OBJECT device, PIRP irp, bool free_book) {
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  standin::HandoutBook* book = BookOf(stack);
+  if (book == nullptr)
+    return;
   DeviceState* state = StateOf(device);
   state->Lock();
-  state->device.ReleaseOwner(reinterpret_cast<uintptr_t>(stack->FileObject));
+  state->device.Close(*book);
   state->Unlock();
+  if (free_book) {
+    stack->FileObject->FsContext = nullptr;
+    book->~HandoutBook();
+    ExFreePool(book);
+  }
 }
 
 NTSTATUS NTAPI DispatchCleanup(PDEVICE_OBJECT device, PIRP irp) {
-  ForgetOpen(device, irp);
+  ForgetOpen(device, irp, false);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
 NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
-  ForgetOpen(device, irp);
+  ForgetOpen(device, irp, true);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -439,6 +568,8 @@ NTSTATUS StatusOf(standin::Answer answer) {
     case standin::Answer::kWrongSize:
     case standin::Answer::kNotHandedOut:
       return STATUS_INVALID_PARAMETER;
+    case standin::Answer::kOtherProcess:
+      return STATUS_ACCESS_DENIED;
     case standin::Answer::kFailing:
       return STATUS_UNSUCCESSFUL;
     default:
@@ -451,25 +582,24 @@ NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   void* buffer = irp->AssociatedIrp.SystemBuffer;  // METHOD_BUFFERED: in and out share it
   DeviceState* state = StateOf(device);
+  standin::HandoutBook* book = BookOf(stack);
+  // The caller's process object, looked up by the id of the process the request runs for (on
+  // NT the current one; Wine's driver host runs requests in its own process but gives the
+  // caller's id).
+  ProcessObject caller;
+  if (book == nullptr ||
+      !NT_SUCCESS(PsLookupProcessByProcessId(PsGetCurrentProcessId(), caller.receive())))
+    return Complete(irp, STATUS_INVALID_DEVICE_STATE, 0);
   uint32_t returned = 0;
   state->Lock();
   const standin::Answer answer =
-      state->device.Control(reinterpret_cast<uintptr_t>(stack->FileObject),
-                            reinterpret_cast<uintptr_t>(PsGetCurrentProcessId()), code, buffer,
+      state->device.Control(*book, reinterpret_cast<uintptr_t>(caller.get()), code, buffer,
                             stack->Parameters.DeviceIoControl.InputBufferLength, buffer,
                             stack->Parameters.DeviceIoControl.OutputBufferLength, returned);
   state->Unlock();
   if (answer != standin::Answer::kDone)
     DbgPrint("ZYNDRV: request 0x%06lx refused: %s\n", code, standin::DescribeAnswer(answer));
   return Complete(irp, StatusOf(answer), returned);
-}
-
-void CloseSections(SectionMapper& mapper) {
-  if (mapper.head_section != nullptr)
-    ZwClose(mapper.head_section);
-  if (mapper.tail_section != nullptr)
-    ZwClose(mapper.tail_section);
-  mapper.head_section = mapper.tail_section = nullptr;
 }
 
 void NTAPI Unload(PDRIVER_OBJECT driver) {
@@ -480,8 +610,7 @@ void NTAPI Unload(PDRIVER_OBJECT driver) {
   if (device != nullptr) {
     DeviceState* state = StateOf(device);
     state->device.ReleaseAll();
-    CloseSections(state->mapper);
-    state->~DeviceState();
+    state->~DeviceState();  // closes the table's section and file, which goes with them
     IoDeleteDevice(device);
   }
   Say("unloaded");
@@ -522,43 +651,38 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     return STATUS_UNSUCCESSFUL;
   }
 
-  const standin::TableLayout layout =
-      standin::PlanTableLayout(startup.config.offset, startup.image.length);
-  SectionMapper sections;
-  sections.head_section = CreateSection(layout.head_view_size);
-  sections.tail_section = CreateSection(layout.tail_view_size);
-  if ((layout.head_view_size > 0 && sections.head_section == nullptr) ||
-      (layout.tail_view_size > 0 && sections.tail_section == nullptr) ||
-      !FillSections(sections, layout, startup.image)) {
-    CloseSections(sections);
-    Say("cannot set up the table's sections");
-    return STATUS_INSUFFICIENT_RESOURCES;
-  }
-
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, kDeviceName);
   PDEVICE_OBJECT device = nullptr;
   NTSTATUS status =
       IoCreateDevice(driver, sizeof(DeviceState), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
   if (!NT_SUCCESS(status)) {
-    CloseSections(sections);
     DbgPrint("ZYNDRV: cannot create the device (status 0x%08lx)\n", static_cast<ULONG>(status));
     return status;
   }
+  DeviceState* state =
+      new (device->DeviceExtension) DeviceState(startup.config, standin::FactsOf(startup.image));
+  standin::WriteDeviceSecurity(state->security);
+  const standin::TableLayout& layout = state->device.layout();
+  if (layout.head_view_size > 0 &&
+      (!standin::ToNativePath(startup.folder, work->native_folder, sizeof work->native_folder) ||
+       !state->store.Create(driver, work->native_folder, layout, startup.image.bytes))) {
+    state->~DeviceState();
+    IoDeleteDevice(device);
+    Say("cannot set up the table's file and section");
+    return STATUS_INSUFFICIENT_RESOURCES;
+  }
+  state->mapper.section = state->store.section();
   UNICODE_STRING link;
   RtlInitUnicodeString(&link, kLinkName);
   status = IoCreateSymbolicLink(&link, &name);
   if (!NT_SUCCESS(status)) {
+    state->~DeviceState();
     IoDeleteDevice(device);
-    CloseSections(sections);
     DbgPrint("ZYNDRV: cannot create the link (status 0x%08lx)\n", static_cast<ULONG>(status));
     return status;
   }
 
-  DeviceState* state =
-      new (device->DeviceExtension) DeviceState(startup.config, standin::FactsOf(startup.image));
-  state->mapper.head_section = sections.head_section;
-  state->mapper.tail_section = sections.tail_section;
   device->Flags |= DO_BUFFERED_IO;
   device->Flags &= ~DO_DEVICE_INITIALIZING;
 
