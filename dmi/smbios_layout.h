@@ -7,14 +7,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-namespace smbios {
+#include "protocol/device_protocol.h"
 
-inline uint32_t ReadLe(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i)
-    v = (v << 8) | p[i];
-  return v;
-}
+namespace smbios {
 
 // A table's entry point, as a dump file starts with it.
 struct EntryPoint {
@@ -48,20 +43,20 @@ inline EntryPointKind ParseEntryPoint(const uint8_t* b, size_t size, EntryPoint&
   if (StartsWith(b, size, "_SM3_")) {
     if (size < 0x18)
       return EntryPointKind::kTruncated;
-    ep.table_length = ReadLe(b + 0x0C, 4);
+    ep.table_length = ReadLe32(b + 0x0C);
     ep.length_is_maximum = true;
-    ep.table_address = ReadLe(b + 0x10, 4) | (uint64_t{ReadLe(b + 0x14, 4)} << 32);
+    ep.table_address = ReadLe32(b + 0x10) | (uint64_t{ReadLe32(b + 0x14)} << 32);
     ep.version = static_cast<uint16_t>(b[0x07] << 8 | b[0x08]);
     return EntryPointKind::kParsed;
   }
   if (StartsWith(b, size, "_SM_")) {
     if (size < 0x1E)
       return EntryPointKind::kTruncated;
-    ep.max_structure_size = static_cast<uint16_t>(ReadLe(b + 0x08, 2));
+    ep.max_structure_size = ReadLe16(b + 0x08);
     ep.has_max_structure_size = true;
-    ep.table_length = ReadLe(b + 0x16, 2);
-    ep.table_address = ReadLe(b + 0x18, 4);
-    ep.structure_count = static_cast<uint16_t>(ReadLe(b + 0x1C, 2));
+    ep.table_length = ReadLe16(b + 0x16);
+    ep.table_address = ReadLe32(b + 0x18);
+    ep.structure_count = ReadLe16(b + 0x1C);
     ep.has_structure_count = true;
     ep.version = static_cast<uint16_t>(b[0x06] << 8 | b[0x07]);
     return EntryPointKind::kParsed;
@@ -69,9 +64,9 @@ inline EntryPointKind ParseEntryPoint(const uint8_t* b, size_t size, EntryPoint&
   if (StartsWith(b, size, "_DMI_")) {
     if (size < 0x0E)
       return EntryPointKind::kTruncated;
-    ep.table_length = ReadLe(b + 0x06, 2);
-    ep.table_address = ReadLe(b + 0x08, 4);
-    ep.structure_count = static_cast<uint16_t>(ReadLe(b + 0x0C, 2));
+    ep.table_length = ReadLe16(b + 0x06);
+    ep.table_address = ReadLe32(b + 0x08);
+    ep.structure_count = ReadLe16(b + 0x0C);
     ep.has_structure_count = true;
     if (size > 0x0E)  // BCD revision
       ep.version = static_cast<uint16_t>((b[0x0E] >> 4) << 8 | (b[0x0E] & 0x0F));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/device_protocol.h"
+
 struct TableImage {
   std::vector<std::uint8_t> table;
   std::optional<std::uint16_t> structure_count;  // from an entry point that carries one
@@ -28,5 +30,3 @@ bool LoadTableFile(const std::string& path, TableImage& image, std::string& erro
 // NUL, up to and including the end-of-table structure (type 127); stops at a formatted length
 // below 4 or at the table's end.
 std::uint16_t CountStructures(const std::uint8_t* table, std::size_t length);
-
-inline constexpr std::size_t kMaxTableLength = 65535;

@@ -15,7 +15,7 @@ TableProblem Finish(const uint8_t* bytes, size_t size, uint64_t address, uint32_
     length = static_cast<uint32_t>(available);
   if (length > available)
     return TableProblem::kOutsideFile;
-  if (length > kMaxServedTable)
+  if (length > kMaxTableLength)
     return TableProblem::kTooLong;
   image.bytes = bytes + address;
   image.length = length;
@@ -60,7 +60,7 @@ TableProblem ReadTableFile(const uint8_t* bytes, size_t size, TableImage& image)
       break;
     case smbios::EntryPointKind::kNone:
     default:
-      if (size > kMaxServedTable)
+      if (size > kMaxTableLength)
         return TableProblem::kTooLong;
       problem = Finish(bytes, size, 0, static_cast<uint32_t>(size), false, found);
       break;
@@ -76,10 +76,10 @@ TableProblem ReadFirmwareTable(const uint8_t* bytes, size_t size, TableImage& im
   if (size < 8)
     return TableProblem::kFirmwareDataCutShort;
   TableImage found;
-  const uint32_t length = ReadLe(bytes + 4, 4);
+  const uint32_t length = ReadLe32(bytes + 4);
   if (length > size - 8)
     return TableProblem::kFirmwareDataCutShort;
-  if (length > kMaxServedTable)
+  if (length > kMaxTableLength)
     return TableProblem::kTooLong;
   found.bytes = bytes + 8;
   found.length = length;

@@ -7,10 +7,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-namespace standin {
+#include "protocol/device_protocol.h"
 
-// The reader takes only the low 16 bits of the table length, so nothing longer is served.
-inline constexpr uint32_t kMaxServedTable = 0xFFFF;
+namespace standin {
 
 struct TableImage {
   const uint8_t* bytes = nullptr;

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   const std::uint32_t page_offset = (data[0] | (data[1] << 8)) % 4096;
   const std::uint8_t flags = data[2];
-  const DmiTableDescriptor fuzzed = DmiTableDescriptor::Parse(data + 3);
+  const DmiTableDescriptor fuzzed = DmiTableDescriptor::Decode(data + 3);
   const std::vector<std::uint8_t> bytes(data + 31, data + size);
   if (bytes.size() > kMaxTableLength)
     return 0;
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SimDevice device;
   SimAllocator memory;
   PlaceSimTable(table, space, device);
-  DmiTableDescriptor d = DmiTableDescriptor::Parse(device.descriptor.data());
+  DmiTableDescriptor d = DmiTableDescriptor::Decode(device.descriptor.data());
   d.DriverValue1 = fuzzed.DriverValue1;
   d.DriverValue2 = fuzzed.DriverValue2;
   d.DriverValue3 = fuzzed.DriverValue3;
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     d.SecondPiece = fuzzed.SecondPiece;
     d.TableLength = fuzzed.TableLength;
   }
-  d.Write(device.descriptor.data());
+  d.Encode(device.descriptor.data());
   device.fail_get = flags & 0x04;
   device.fail_release = flags & 0x08;
   if (flags & 0x10)
