@@ -17,7 +17,7 @@
 
 #include "dmi_reader_internal.h"
 #include "sim_driver.h"
-#include "table_file.h"
+#include "smbios_dump.h"
 
 namespace {
 
@@ -81,10 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
 
   // The loader sees the same bytes as a file would.
-  TableImage image;
-  std::string error;
-  ParseTableImage(bytes, image, error);
-  const std::uint16_t counted = CountStructures(bytes.data(), bytes.size());
+  smbios::TableImage image;
+  smbios::ReadTableFile(bytes.data(), bytes.size(), image);
+  const std::uint16_t counted = smbios::CountStructures(bytes.data(), bytes.size());
 
   SimTable table;
   table.bytes = bytes;
