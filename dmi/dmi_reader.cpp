@@ -33,22 +33,6 @@ const std::uint8_t* DmiEndMarker() {
 
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 std::uintptr_t Addr(const void* p) {
   return reinterpret_cast<std::uintptr_t>(p);
 }
@@ -151,32 +135,6 @@ bool PassNuls(const BoundedBytes& s, std::size_t& end, int max_nuls) {
 }
 
 }  // namespace
-
-DmiTableDescriptor DmiTableDescriptor::Parse(const std::uint8_t* b) {
-  DmiTableDescriptor d;
-  d.FirstPiece = Le32(b + kDescFirstPiece);
-  d.SecondPiece = Le32(b + kDescSecondPiece);
-  d.StructureCount = Le16(b + kDescStructureCount);
-  d.MaxStructureSize = Le16(b + kDescMaxStructureSize);
-  d.DriverValue1 = Le32(b + kDescDriverValue1);
-  d.TableLength = Le32(b + kDescTableLength);
-  d.DriverValue2 = Le32(b + kDescDriverValue2);
-  d.DriverValue3 = Le16(b + kDescDriverValue3);
-  d.Unnamed = Le16(b + kDescUnnamed);
-  return d;
-}
-
-void DmiTableDescriptor::Write(std::uint8_t* b) const {
-  PutLe32(b + kDescFirstPiece, FirstPiece);
-  PutLe32(b + kDescSecondPiece, SecondPiece);
-  PutLe16(b + kDescStructureCount, StructureCount);
-  PutLe16(b + kDescMaxStructureSize, MaxStructureSize);
-  PutLe32(b + kDescDriverValue1, DriverValue1);
-  PutLe32(b + kDescTableLength, TableLength);
-  PutLe32(b + kDescDriverValue2, DriverValue2);
-  PutLe16(b + kDescDriverValue3, DriverValue3);
-  PutLe16(b + kDescUnnamed, Unnamed);
-}
 
 std::uint16_t GetDMITableInfo(std::uint16_t& count, std::uint16_t& max_size, std::uint32_t& value1,
                               std::uint16_t& length) {
@@ -324,7 +282,7 @@ std::uint16_t GetDMIStructure(const std::uint8_t** cursor, std::uint8_t* destina
   }
   std::memcpy(destination, start, size);
   // A handle at or past the number of structures marks the last structure the walk reads.
-  if (Le16(destination + 2) >= g_dmi.structure_count)
+  if (ReadLe16(destination + 2) >= g_dmi.structure_count)
     *cursor = DmiEndMarker();
   return 0;
 }
@@ -341,7 +299,7 @@ int ScanDMIStructures() {
     if (g_dmi.scratch[0] == kDmiBaseBoardType) {
       DmiStructureIndexSlot& slot = g_dmi.index.slots[kDmiBaseBoardType];
       if (slot.count < kDmiIndexEntries) {
-        slot.handles[slot.count] = Le16(g_dmi.scratch + 2);
+        slot.handles[slot.count] = ReadLe16(g_dmi.scratch + 2);
         slot.positions[slot.count] = position;
         ++slot.count;
       }
@@ -462,19 +420,19 @@ struct DebugScope {
 // cannot be read or the copy cannot be allocated.
 const std::uint8_t* AcquireTable(const DmiPlatform& platform, const DmiTableDescriptor& d,
                                  std::uint16_t length) {
-  const std::uint32_t head = kDmiPageSize - (d.FirstPiece % kDmiPageSize);
-  if (d.SecondPiece == 0 || length <= head)
+  const TablePieces pieces = SplitAtPage(d.FirstPiece, length);
+  if (d.SecondPiece == 0 || pieces.tail_length == 0)
     return platform.addresses.Read(d.FirstPiece, length);
 
   g_dmi.stitched = platform.memory.AllocateZeroed(length);
   if (g_dmi.stitched == nullptr)
     return nullptr;
-  const std::uint8_t* first = platform.addresses.Read(d.FirstPiece, head);
-  const std::uint8_t* second = platform.addresses.Read(d.SecondPiece, length - head);
+  const std::uint8_t* first = platform.addresses.Read(d.FirstPiece, pieces.head_length);
+  const std::uint8_t* second = platform.addresses.Read(d.SecondPiece, pieces.tail_length);
   if (first == nullptr || second == nullptr)
     return nullptr;
-  std::memcpy(g_dmi.stitched, first, head);
-  std::memcpy(g_dmi.stitched + head, second, length - head);
+  std::memcpy(g_dmi.stitched, first, pieces.head_length);
+  std::memcpy(g_dmi.stitched + pieces.head_length, second, pieces.tail_length);
   return g_dmi.stitched;
 }
 
@@ -495,12 +453,12 @@ std::uint16_t ReadBoardIdentity(const DmiPlatform& platform, const DmiTableReque
 
   // The descriptor goes back to the driver exactly as it came, so keep its raw bytes.
   std::uint8_t raw[DmiTableDescriptor::kSize] = {};
-  PutLe32(raw + 4, 0);  // SecondPiece
+  WriteLe32(raw + kDescSecondPiece, 0);
   if (!platform.device.Control(requests.get_table, nullptr, 0, raw, sizeof(raw))) {
     FreeBuffers(platform.memory);
     return kDmiStatusGetTableFailed;
   }
-  const DmiTableDescriptor d = DmiTableDescriptor::Parse(raw);
+  const DmiTableDescriptor d = DmiTableDescriptor::Decode(raw);
   const std::uint16_t length = static_cast<std::uint16_t>(d.TableLength);
   if (length == 0) {
     FreeBuffers(platform.memory);

@@ -1,17 +1,10 @@
 #include "table_file.h"
 
-#include "smbios_layout.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-// The three entry point forms (dmi/smbios_layout.h) over a whole file's bytes.
-smbios::EntryPointKind ParseEntryPoint(const std::vector<std::uint8_t>& b, smbios::EntryPoint& ep) {
-  return smbios::ParseEntryPoint(b.data(), b.size(), ep);
-}
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -50,75 +43,25 @@ std::string Basename(const std::string& path) {
 
 }  // namespace
 
-bool ParseTableImage(const std::vector<std::uint8_t>& bytes, TableImage& image,
-                     std::string& error) {
-  smbios::EntryPoint ep;
-  switch (ParseEntryPoint(bytes, ep)) {
-    case smbios::EntryPointKind::kTruncated:
-      error = "not a table: the entry point is cut short";
-      return false;
-    case smbios::EntryPointKind::kNone:
-      if (bytes.size() > kMaxTableLength) {
-        error = "table over 65535 bytes";
-        return false;
-      }
-      image.table = bytes;
-      image.structure_count.reset();
-      image.max_structure_size = 0;
-      return true;
-    case smbios::EntryPointKind::kParsed:
-      break;
-  }
-  if (ep.table_address > bytes.size() ||
-      (ep.table_address == bytes.size() && ep.table_length > 0)) {
-    error = "the entry point points outside the file";
-    return false;
-  }
-  const std::uint64_t available = bytes.size() - ep.table_address;
-  if (ep.length_is_maximum && ep.table_length > available) {
-    ep.table_length = static_cast<std::uint32_t>(available);
-  }
-  if (ep.table_length > kMaxTableLength) {
-    error = "table over 65535 bytes";
-    return false;
-  }
-  if (available < ep.table_length) {
-    error = "the entry point points outside the file";
-    return false;
-  }
-  const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(ep.table_address);
-  image.table.assign(begin, begin + ep.table_length);
-  image.structure_count.reset();
-  if (ep.has_structure_count)
-    image.structure_count = ep.structure_count;
-  image.max_structure_size = ep.max_structure_size;
-  return true;
-}
-
-bool LoadTableFile(const std::string& path, TableImage& image, std::string& error) {
+bool LoadTableFile(const std::string& path, TableFile& file, std::string& error) {
   std::vector<std::uint8_t> bytes;
   if (!ReadWholeFile(path, bytes, error))
     return false;
-  if (!ParseTableImage(bytes, image, error)) {
-    error = path + ": " + error;
+  // The kernel exports the bare table as DMI and its entry point beside it.
+  std::vector<std::uint8_t> entry_point;
+  std::string ignored;
+  if (Basename(path) == "DMI")
+    ReadWholeFile(Dirname(path) + "/smbios_entry_point", entry_point, ignored);
+  smbios::TableImage image;
+  const smbios::TableProblem problem = smbios::ReadKernelTable(
+      bytes.data(), bytes.size(), entry_point.data(), entry_point.size(), image);
+  if (problem != smbios::TableProblem::kNone) {
+    error = path + ": " + smbios::DescribeTableProblem(problem);
     return false;
   }
-  // The kernel exports the bare table as DMI and its entry point beside it.
-  if (Basename(path) == "DMI" && !image.structure_count) {
-    std::vector<std::uint8_t> ep_bytes;
-    std::string ignored;
-    smbios::EntryPoint ep;
-    if (ReadWholeFile(Dirname(path) + "/smbios_entry_point", ep_bytes, ignored) &&
-        ParseEntryPoint(ep_bytes, ep) == smbios::EntryPointKind::kParsed) {
-      image.structure_count.reset();
-      if (ep.has_structure_count)
-        image.structure_count = ep.structure_count;
-      image.max_structure_size = ep.max_structure_size;
-    }
-  }
+  file.table.assign(image.bytes, image.bytes + image.length);
+  file.structure_count = image.structure_count;
+  file.max_structure_size = image.max_structure_size;
+  file.not_a_dump = image.not_a_dump;
   return true;
-}
-
-std::uint16_t CountStructures(const std::uint8_t* table, std::size_t length) {
-  return smbios::CountStructures(table, length);
 }

@@ -180,21 +180,18 @@ int main(int argc, char** argv) {
       return 2;
   }
 
-  TableImage image;
+  TableFile file;
   std::string error;
-  if (!LoadTableFile(path, image, error)) {
+  if (!LoadTableFile(path, file, error)) {
     std::fprintf(stderr, "dmiread: %s\n", error.c_str());
     return 2;
   }
 
   SimTable table;
   table.page_offset = static_cast<std::uint32_t>(o.page_offset);
-  table.structure_count =
-      o.count >= 0
-          ? static_cast<std::uint16_t>(o.count)
-          : image.structure_count.value_or(CountStructures(image.table.data(), image.table.size()));
-  table.max_structure_size = image.max_structure_size;
-  table.bytes = std::move(image.table);
+  table.structure_count = o.count >= 0 ? static_cast<std::uint16_t>(o.count) : file.structure_count;
+  table.max_structure_size = file.max_structure_size;
+  table.bytes = std::move(file.table);
 
   const DmiRunResult result = RunReaderOnSimTable(table);
   if (o.json) {

@@ -9,9 +9,9 @@ TableLayout PlanTableLayout(uint32_t offset, uint32_t length) {
   layout.offset = offset % kTablePageSize;
   if (length == 0)
     return layout;
-  const uint32_t room = kTablePageSize - layout.offset;
-  layout.head_length = length < room ? length : room;
-  layout.tail_length = length - layout.head_length;
+  const TablePieces pieces = SplitAtPage(layout.offset, length);
+  layout.head_length = pieces.head_length;
+  layout.tail_length = pieces.tail_length;
   layout.head_view_size = kTablePageSize;
   layout.tail_view_size =
       (layout.tail_length + kTablePageSize - 1) / kTablePageSize * kTablePageSize;
@@ -23,32 +23,6 @@ void FillPieces(const TableLayout& layout, const uint8_t* table, uint8_t* head_p
   CopyBytes(head_page + layout.offset, table, layout.head_length);
   if (layout.tail_length > 0)
     CopyBytes(tail_pages, table + layout.head_length, layout.tail_length);
-}
-
-void WriteDescriptor(const DescriptorFields& f, uint8_t* out) {
-  WriteLe(out + kDescFirstPiece, f.first_piece, 4);
-  WriteLe(out + kDescSecondPiece, f.second_piece, 4);
-  WriteLe(out + kDescStructureCount, f.structure_count, 2);
-  WriteLe(out + kDescMaxStructureSize, f.max_structure_size, 2);
-  WriteLe(out + kDescDriverValue1, f.driver_value1, 4);
-  WriteLe(out + kDescTableLength, f.table_length, 4);
-  WriteLe(out + kDescDriverValue2, f.driver_value2, 4);
-  WriteLe(out + kDescDriverValue3, f.driver_value3, 2);
-  WriteLe(out + kDescUnnamed, f.unnamed, 2);
-}
-
-DescriptorFields ReadDescriptor(const uint8_t* in) {
-  DescriptorFields f;
-  f.first_piece = ReadLe(in + kDescFirstPiece, 4);
-  f.second_piece = ReadLe(in + kDescSecondPiece, 4);
-  f.structure_count = static_cast<uint16_t>(ReadLe(in + kDescStructureCount, 2));
-  f.max_structure_size = static_cast<uint16_t>(ReadLe(in + kDescMaxStructureSize, 2));
-  f.driver_value1 = ReadLe(in + kDescDriverValue1, 4);
-  f.table_length = ReadLe(in + kDescTableLength, 4);
-  f.driver_value2 = ReadLe(in + kDescDriverValue2, 4);
-  f.driver_value3 = static_cast<uint16_t>(ReadLe(in + kDescDriverValue3, 2));
-  f.unnamed = static_cast<uint16_t>(ReadLe(in + kDescUnnamed, 2));
-  return f;
 }
 
 bool HandoutBook::Add(const Handout& handout) {
@@ -102,9 +76,9 @@ uint8_t* WriteSid(uint8_t* out, bool administrators) {
   out[1] = count;
   FillBytes(out + 2, 0, 5);
   out[7] = 5;  // the NT authority, 6 bytes big-endian
-  WriteLe(out + 8, administrators ? 32 : 18, 4);
+  WriteLe32(out + 8, administrators ? 32 : 18);
   if (administrators)
-    WriteLe(out + 12, 544, 4);
+    WriteLe32(out + 12, 544);
   return out + 8 + 4 * count;
 }
 
@@ -112,8 +86,8 @@ uint8_t* WriteAllowedAce(uint8_t* out, bool administrators) {
   const uint16_t size = administrators ? 24 : 20;
   out[0] = 0;  // ACCESS_ALLOWED_ACE_TYPE
   out[1] = 0;  // no inheritance flags
-  WriteLe(out + 2, size, 2);
-  WriteLe(out + 4, kFileAllAccess, 4);
+  WriteLe16(out + 2, size);
+  WriteLe32(out + 4, kFileAllAccess);
   WriteSid(out + 8, administrators);
   return out + size;
 }
@@ -123,18 +97,18 @@ uint8_t* WriteAllowedAce(uint8_t* out, bool administrators) {
 void WriteDeviceSecurity(uint8_t* out) {
   constexpr uint32_t kOwner = 20, kGroup = kOwner + 16, kDacl = kGroup + 12;
   FillBytes(out, 0, kDeviceSecuritySize);
-  out[0] = 1;                   // revision
-  WriteLe(out + 2, 0x8004, 2);  // SE_SELF_RELATIVE | SE_DACL_PRESENT
-  WriteLe(out + 4, kOwner, 4);
-  WriteLe(out + 8, kGroup, 4);
-  WriteLe(out + 12, 0, 4);  // no SACL
-  WriteLe(out + 16, kDacl, 4);
+  out[0] = 1;                  // revision
+  WriteLe16(out + 2, 0x8004);  // SE_SELF_RELATIVE | SE_DACL_PRESENT
+  WriteLe32(out + 4, kOwner);
+  WriteLe32(out + 8, kGroup);
+  WriteLe32(out + 12, 0);  // no SACL
+  WriteLe32(out + 16, kDacl);
   WriteSid(out + kOwner, true);
   WriteSid(out + kGroup, false);
   uint8_t* acl = out + kDacl;
   acl[0] = 2;  // ACL_REVISION
-  WriteLe(acl + 2, kDeviceSecuritySize - kDacl, 2);
-  WriteLe(acl + 4, 2, 2);  // two ACEs
+  WriteLe16(acl + 2, static_cast<uint16_t>(kDeviceSecuritySize - kDacl));
+  WriteLe16(acl + 4, 2);  // two ACEs
   WriteAllowedAce(WriteAllowedAce(acl + 8, false), true);
 }
 
@@ -240,7 +214,7 @@ Answer StandinDevice::Control(HandoutBook& book, uintptr_t process, uint32_t cod
       return Answer::kWrongSize;
     if (fail_ == FailMode::kProbe)
       return Answer::kFailing;
-    WriteLe(static_cast<uint8_t*>(out), probe_, 2);
+    WriteLe16(static_cast<uint8_t*>(out), probe_);
     returned = kProbeWordSize;
     return Answer::kDone;
   }
@@ -260,16 +234,16 @@ Answer StandinDevice::Control(HandoutBook& book, uintptr_t process, uint32_t cod
 }
 
 Answer StandinDevice::GetTable(HandoutBook& book, uintptr_t process, uint8_t* out) {
-  DescriptorFields fields;
-  fields.structure_count = table_.structure_count;
-  fields.max_structure_size = table_.max_structure_size;
-  fields.driver_value1 = table_.table_address;
-  fields.table_length = table_.length;
-  fields.driver_value2 = ++serial_;  // no two handouts alike, even at reused addresses
-  fields.driver_value3 = table_.version;
+  DmiTableDescriptor fields;
+  fields.StructureCount = table_.structure_count;
+  fields.MaxStructureSize = table_.max_structure_size;
+  fields.DriverValue1 = table_.table_address;
+  fields.TableLength = table_.length;
+  fields.DriverValue2 = ++serial_;  // no two handouts alike, even at reused addresses
+  fields.DriverValue3 = table_.version;
   if (layout_.head_view_size == 0) {
     // An empty table: nothing to map, and the reader sends no release for it.
-    WriteDescriptor(fields, out);
+    fields.Encode(out);
     return Answer::kDone;
   }
   if (book.count() == HandoutBook::kCapacity)
@@ -286,9 +260,9 @@ Answer StandinDevice::GetTable(HandoutBook& book, uintptr_t process, uint8_t* ou
     mapper_.Unmap(process, handout.head_view, handout.tail_view);
     return Answer::kAdjacentPieces;
   }
-  fields.first_piece = static_cast<uint32_t>(handout.head_view + layout_.offset);
-  fields.second_piece = layout_.tail_length > 0 ? static_cast<uint32_t>(handout.tail_view) : 0;
-  WriteDescriptor(fields, handout.descriptor);
+  fields.FirstPiece = static_cast<uint32_t>(handout.head_view + layout_.offset);
+  fields.SecondPiece = layout_.tail_length > 0 ? static_cast<uint32_t>(handout.tail_view) : 0;
+  fields.Encode(handout.descriptor);
   book.Add(handout);
   CopyBytes(out, handout.descriptor, kTableDescriptorSize);
   return Answer::kDone;

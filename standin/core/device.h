@@ -28,22 +28,6 @@ TableLayout PlanTableLayout(uint32_t offset, uint32_t length);
 void FillPieces(const TableLayout& layout, const uint8_t* table, uint8_t* head_page,
                 uint8_t* tail_pages);
 
-// The descriptor's fields, written little-endian at the offsets the protocol gives.
-struct DescriptorFields {
-  uint32_t first_piece = 0;
-  uint32_t second_piece = 0;
-  uint16_t structure_count = 0;
-  uint16_t max_structure_size = 0;
-  uint32_t driver_value1 = 0;
-  uint32_t table_length = 0;
-  uint32_t driver_value2 = 0;
-  uint16_t driver_value3 = 0;
-  uint16_t unnamed = 0;
-};
-
-void WriteDescriptor(const DescriptorFields& fields, uint8_t* out);
-DescriptorFields ReadDescriptor(const uint8_t* in);
-
 // Addresses are the caller's; `process` is what the platform names the address space the views
 // were mapped into (the kernel driver: its process object, held for as long as the handout).
 struct Handout {

@@ -12,18 +12,6 @@ void FillBytes(void* to, uint8_t value, size_t n);
 bool SameBytes(const void* a, const void* b, size_t n);
 size_t TextLength(const char* text);
 
-inline uint32_t ReadLe(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i)
-    v = (v << 8) | p[i];
-  return v;
-}
-
-inline void WriteLe(uint8_t* p, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i)
-    p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // Appends to a fixed buffer and keeps it NUL-terminated; what does not fit is dropped and
 // remembered, so a caller can tell a cut message (or refuse a cut path).
 class TextWriter {

@@ -27,8 +27,8 @@ expect() {
 
 : >"$work/empty.bin"
 printf '_SM_\x1f' >"$work/short-ep.bin"
-# A 32-bit entry point whose table (1000 bytes at 0x20) runs past the end of the file.
-{ printf '_SM_\x1f\x02\x07\x00'; head -c 14 /dev/zero; printf '\xe8\x03\x20\x00\x00\x00\x05\x00\x27'; head -c 40 /dev/zero; } >"$work/outside.bin"
+# A sound 32-bit entry point whose table (1000 bytes at 0x20) runs past the end of the file.
+{ printf '_SM_\x7a\x1f\x02\x07'; head -c 8 /dev/zero; printf '_DMI_\x31\xe8\x03\x20\x00\x00\x00\x05\x00\x27'; head -c 40 /dev/zero; } >"$work/outside.bin"
 head -c 70000 /dev/zero | tr '\0' 'x' >"$work/big.bin"
 # A table whose first structure is the end-of-table structure: no rule, one fault line.
 printf '\x7f\x04\x00\x00\x00\x00' >"$work/eot.bin"
@@ -45,7 +45,7 @@ expect count_zero_ends_walk_at_first 0 '"debug":\[\]' -- --json --count 0 "$w510
 expect kernel_table 0 '"product":"431924G"' -- --json "$tables/sysfs/DMI"
 expect empty_table 0 '^\{"status":3,' -- --json "$work/empty.bin"
 expect no_such_file 2 'no such file' -- "$work/missing.bin"
-expect not_a_table 2 'not a table' -- "$work/short-ep.bin"
+expect not_a_table 2 'the entry point is cut short' -- "$work/short-ep.bin"
 expect entry_point_outside 2 'outside the file' -- "$work/outside.bin"
 expect table_too_big 2 'over 65535 bytes' -- "$work/big.bin"
 

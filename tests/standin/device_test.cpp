@@ -233,14 +233,14 @@ TEST(StandinDevice, DescriptorDescribesTheMappedTable) {
   ASSERT_EQ(rig.Get(d), Answer::kDone);
   ASSERT_EQ(rig.mapper.mapped.size(), 1u);
   const uintptr_t head = rig.mapper.mapped.begin()->first;
-  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
-  EXPECT_EQ(f.first_piece, head + 96);
-  EXPECT_EQ(f.second_piece, 0u) << "96 + 300 bytes fit the page";
-  EXPECT_EQ(f.structure_count, 41);
-  EXPECT_EQ(f.max_structure_size, 0x99);
-  EXPECT_EQ(f.table_length, 300u);
-  EXPECT_EQ(f.driver_value1, 0x000F1234u);
-  EXPECT_EQ(f.driver_value3, 0x0207);
+  const DmiTableDescriptor f = DmiTableDescriptor::Decode(d.data());
+  EXPECT_EQ(f.FirstPiece, head + 96);
+  EXPECT_EQ(f.SecondPiece, 0u) << "96 + 300 bytes fit the page";
+  EXPECT_EQ(f.StructureCount, 41);
+  EXPECT_EQ(f.MaxStructureSize, 0x99);
+  EXPECT_EQ(f.TableLength, 300u);
+  EXPECT_EQ(f.DriverValue1, 0x000F1234u);
+  EXPECT_EQ(f.DriverValue3, 0x0207);
   EXPECT_EQ(rig.mapper.mapped.begin()->second.process, kProcess);
 }
 
@@ -248,11 +248,11 @@ TEST(StandinDevice, TwoPiecesAreNotAdjacent) {
   Rig rig(Settings(4000));
   Descriptor d{};
   ASSERT_EQ(rig.Get(d), Answer::kDone);
-  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
+  const DmiTableDescriptor f = DmiTableDescriptor::Decode(d.data());
   const uintptr_t head = rig.mapper.mapped.begin()->first;
-  EXPECT_EQ(f.first_piece, head + 4000);
-  EXPECT_EQ(f.second_piece, rig.mapper.mapped.begin()->second.tail);
-  EXPECT_NE(f.second_piece, head + kTablePageSize);
+  EXPECT_EQ(f.FirstPiece, head + 4000);
+  EXPECT_EQ(f.SecondPiece, rig.mapper.mapped.begin()->second.tail);
+  EXPECT_NE(f.SecondPiece, head + kTablePageSize);
 }
 
 TEST(StandinDevice, RefusesATailRightBehindTheHeadPage) {
@@ -349,10 +349,10 @@ TEST(StandinDevice, AnEmptyTableMapsNothing) {
   Descriptor d;
   d.fill(0xEE);
   ASSERT_EQ(rig.Get(d), Answer::kDone);
-  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
-  EXPECT_EQ(f.table_length, 0u);
-  EXPECT_EQ(f.first_piece, 0u);
-  EXPECT_EQ(f.second_piece, 0u);
+  const DmiTableDescriptor f = DmiTableDescriptor::Decode(d.data());
+  EXPECT_EQ(f.TableLength, 0u);
+  EXPECT_EQ(f.FirstPiece, 0u);
+  EXPECT_EQ(f.SecondPiece, 0u);
   EXPECT_TRUE(rig.mapper.mapped.empty());
   EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut);
 }
@@ -379,7 +379,7 @@ TEST(StandinDevice, OnlyTheSystemAndAdministratorsMayOpenTheDevice) {
   sd[standin::kDeviceSecuritySize] = 0xA5;
   standin::WriteDeviceSecurity(sd);
   EXPECT_EQ(sd[standin::kDeviceSecuritySize], 0xA5) << "written past its size";
-  auto le = [&](size_t at, int n) { return standin::ReadLe(sd + at, n); };
+  auto le = [&](size_t at, int n) { return n == 2 ? ReadLe16(sd + at) : ReadLe32(sd + at); };
   auto sid = [&](size_t at) {
     std::string text = "S-" + std::to_string(sd[at]) + "-" + std::to_string(sd[at + 7]);
     for (uint8_t i = 0; i < sd[at + 1]; ++i)
