@@ -119,27 +119,38 @@ bool TableMapper::Map(uintptr_t, const TableLayout&, uintptr_t&, uintptr_t&) {
 void TableMapper::Unmap(uintptr_t, uintptr_t, uintptr_t) {}
 
 const char* DescribeAnswer(Answer answer) {
+  // In the order of Answer.
+  static const char* const kTexts[] = {"done",
+                                       "unknown request",
+                                       "buffer of the wrong size",
+                                       "failed as configured",
+                                       "descriptor not handed out",
+                                       "release from another process",
+                                       "could not map the table",
+                                       "too many tables mapped",
+                                       "pieces adjacent"};
+  static_assert(
+      sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(Answer::kAdjacentPieces) + 1,
+      "one text for each answer");
+  return TextFor(kTexts, static_cast<size_t>(answer), "unknown answer");
+}
+
+uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {
   switch (answer) {
     case Answer::kDone:
-      return "done";
+      return codes.done;
     case Answer::kUnknownRequest:
-      return "unknown request";
+      return codes.unknown_request;
     case Answer::kWrongSize:
-      return "buffer of the wrong size";
-    case Answer::kFailing:
-      return "failed as configured";
     case Answer::kNotHandedOut:
-      return "descriptor not handed out";
+      return codes.bad_parameter;
     case Answer::kOtherProcess:
-      return "release from another process";
-    case Answer::kMapFailed:
-      return "could not map the table";
-    case Answer::kTooManyTables:
-      return "too many tables mapped";
-    case Answer::kAdjacentPieces:
-      return "pieces adjacent";
+      return codes.other_process;
+    case Answer::kFailing:
+      return codes.failing;
+    default:
+      return codes.no_resources;
   }
-  return "unknown answer";
 }
 
 TableFacts FactsOf(const TableImage& image) {

@@ -101,6 +101,13 @@ enum class Answer : uint8_t {
 
 const char* DescribeAnswer(Answer answer);
 
+// What the answers are called on a platform (NTSTATUS values for the kernel driver, Win32 error
+// codes for the VxD), and the code of one answer.
+struct AnswerCodes {
+  uint32_t done, unknown_request, bad_parameter, other_process, failing, no_resources;
+};
+uint32_t CodeOf(Answer answer, const AnswerCodes& codes);
+
 struct TableFacts {
   uint32_t length = 0;
   uint16_t structure_count = 0;

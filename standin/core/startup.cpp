@@ -31,8 +31,49 @@ bool LoadFirmware(const char* config_name, FileReader& files, Startup& startup) 
 
 }  // namespace
 
-FileReader::Result FileReader::ReadWhole(Slot, const char*, uint32_t, const uint8_t*&, uint32_t&) {
+FileReader::Result FileReader::ReadWhole(Slot slot, const char* path, uint32_t max_size,
+                                         const uint8_t*& bytes, uint32_t& size) {
+  Result result = Open(path);
+  if (result != Result::kRead)
+    return result;
+  uint32_t low = 0, high = 0;
+  uint8_t* block = nullptr;
+  if (!Size(low, high))
+    result = Result::kFailed;
+  else if (high != 0 || low > max_size)
+    result = Result::kTooLarge;
+  else if ((block = Allocate(slot, low)) == nullptr)
+    result = Result::kFailed;
+  for (uint32_t done = 0; result == Result::kRead && done < low;) {
+    const uint32_t got = Read(block + done, done, low - done);
+    if (got == 0 || got > low - done)
+      result = Result::kFailed;  // the file shrank under us: never serve half a table
+    done += got;
+  }
+  Close();
+  if (result == Result::kRead) {
+    bytes = block;
+    size = low;
+  }
+  return result;
+}
+
+FileReader::Result FileReader::Open(const char*) {
   return Result::kFailed;
+}
+
+bool FileReader::Size(uint32_t&, uint32_t&) {
+  return false;
+}
+
+uint32_t FileReader::Read(uint8_t*, uint32_t, uint32_t) {
+  return 0;
+}
+
+void FileReader::Close() {}
+
+uint8_t* FileReader::Allocate(Slot, uint32_t) {
+  return nullptr;
 }
 
 bool FileReader::ReadFirmware(const uint8_t*&, uint32_t&) {

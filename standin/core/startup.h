@@ -16,19 +16,32 @@ inline constexpr uint32_t kMaxConfigBytes = 64 * 1024;
 inline constexpr uint32_t kMaxTableFileBytes = 1024 * 1024;
 
 // Reads whole files for the start-up. A slot's bytes stay valid until that slot is read again or
-// the reader goes; the table slot's bytes are what the stand-in then serves.
+// the reader goes; the table slot's bytes are what the stand-in then serves. How a whole file is
+// read (the size limit, a file that shrinks while it is read, what each failure means) is the
+// same for both stand-ins and written here once; each platform gives only the calls behind the
+// seam below.
 class FileReader {
  public:
   enum class Slot : uint8_t { kConfig, kTable };
   enum class Result : uint8_t { kRead, kMissing, kFailed, kTooLarge };
 
-  virtual Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
-                           uint32_t& size);
+  Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
+                   uint32_t& size);
   // The firmware's raw SMBIOS data ('RSMB'), into the table slot; false when there is none.
   virtual bool ReadFirmware(const uint8_t*& bytes, uint32_t& size);
 
  protected:
   ~FileReader() = default;
+
+  // The platform's part, for one file at a time. Open answers kRead (open), kMissing or
+  // kFailed; Size gives the file's size in two halves; Read reads at `at` and answers how many
+  // bytes it read (0: failed, or the file ended early); Close closes what Open opened. Allocate
+  // gives `size` bytes (0 allowed) for a slot, replacing what that slot held, or null.
+  virtual Result Open(const char* path);
+  virtual bool Size(uint32_t& low, uint32_t& high);
+  virtual uint32_t Read(uint8_t* to, uint32_t at, uint32_t count);
+  virtual void Close();
+  virtual uint8_t* Allocate(Slot slot, uint32_t size);
 };
 
 struct Startup {

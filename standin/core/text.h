@@ -12,6 +12,12 @@ void FillBytes(void* to, uint8_t value, size_t n);
 bool SameBytes(const void* a, const void* b, size_t n);
 size_t TextLength(const char* text);
 
+// The text for an enumerator from a table in the enumeration's order, or `otherwise` past its end.
+template <size_t N>
+const char* TextFor(const char* const (&texts)[N], size_t at, const char* otherwise) {
+  return at < N ? texts[at] : otherwise;
+}
+
 // Appends to a fixed buffer and keeps it NUL-terminated; what does not fit is dropped and
 // remembered, so a caller can tell a cut message (or refuse a cut path).
 class TextWriter {

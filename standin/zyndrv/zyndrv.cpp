@@ -52,33 +52,19 @@ void Say(const char* text) {
   DbgPrint("ZYNDRV: %s\n", text);
 }
 
-// A block of paged pool, freed when it goes out of scope.
-class PoolBlock {
- public:
-  PoolBlock() = default;
-  PoolBlock(const PoolBlock&) = delete;
-  PoolBlock& operator=(const PoolBlock&) = delete;
-  ~PoolBlock() { Reset(); }
-
-  bool Allocate(ULONG size) {
-    Reset();
-    data_ = static_cast<uint8_t*>(ExAllocatePoolWithTag(PagedPool, size == 0 ? 1 : size, kPoolTag));
-    size_ = data_ != nullptr ? size : 0;
-    return data_ != nullptr;
-  }
-  void Reset() {
-    if (data_ != nullptr)
-      ExFreePool(data_);
-    data_ = nullptr;
-    size_ = 0;
-  }
-  uint8_t* data() const { return data_; }
-  ULONG size() const { return size_; }
-
- private:
-  uint8_t* data_ = nullptr;
-  ULONG size_ = 0;
+// Blocks of paged pool, kernel handles and referenced process objects, each released once by
+// its owner.
+struct PoolKind {
+  using Handle = void*;
+  static void* Empty() { return nullptr; }
+  static bool Holds(void* block) { return block != nullptr; }
+  void Release(void* block) const { ExFreePool(block); }
 };
+using PoolBlock = zynrt::Owner<PoolKind>;
+
+void* AllocatePool(ULONG size) {
+  return ExAllocatePoolWithTag(PagedPool, size == 0 ? 1 : size, kPoolTag);
+}
 
 struct KernelHandleKind {
   using Handle = HANDLE;
@@ -88,7 +74,6 @@ struct KernelHandleKind {
 };
 using KernelHandle = zynrt::Owner<KernelHandleKind>;
 
-// A referenced process object.
 struct ProcessKind {
   using Handle = PEPROCESS;
   static PEPROCESS Empty() { return nullptr; }
@@ -97,60 +82,10 @@ struct ProcessKind {
 };
 using ProcessObject = zynrt::Owner<ProcessKind>;
 
-enum class FileRead { kRead, kMissing, kFailed, kTooLarge };
-
-// The whole of a file named by its native path.
-FileRead ReadWholeFile(const char* native_path, ULONG max_size, PoolBlock& contents,
-                       NTSTATUS& status) {
-  ANSI_STRING ansi;
-  RtlInitAnsiString(&ansi, native_path);
-  UNICODE_STRING name;
-  status = RtlAnsiStringToUnicodeString(&name, &ansi, TRUE);
+bool Succeeded(NTSTATUS status, const char* what) {
   if (!NT_SUCCESS(status))
-    return FileRead::kFailed;
-  // Opened with the access check a program's open would get (OBJ_FORCE_ACCESS_CHECK), not on
-  // the kernel's word alone.
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &name,
-                             OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK,
-                             nullptr, nullptr);
-  KernelHandle file;
-  IO_STATUS_BLOCK io;
-  status = ZwCreateFile(file.receive(), GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr,
-                        FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
-                        FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0);
-  RtlFreeUnicodeString(&name);
-  if (status == STATUS_OBJECT_NAME_NOT_FOUND || status == STATUS_OBJECT_PATH_NOT_FOUND ||
-      status == STATUS_NO_SUCH_FILE)
-    return FileRead::kMissing;
-  if (!NT_SUCCESS(status))
-    return FileRead::kFailed;
-
-  FILE_STANDARD_INFORMATION info;
-  status = ZwQueryInformationFile(file.get(), &io, &info, sizeof info, FileStandardInformation);
-  if (!NT_SUCCESS(status))
-    return FileRead::kFailed;
-  if (info.EndOfFile.HighPart != 0 || info.EndOfFile.LowPart > max_size)
-    return FileRead::kTooLarge;
-  const ULONG size = info.EndOfFile.LowPart;
-  if (!contents.Allocate(size)) {
-    status = STATUS_INSUFFICIENT_RESOURCES;
-    return FileRead::kFailed;
-  }
-  ULONG done = 0;
-  while (done < size) {
-    LARGE_INTEGER at;
-    at.QuadPart = done;
-    status = ZwReadFile(file.get(), nullptr, nullptr, nullptr, &io, contents.data() + done,
-                        size - done, &at, nullptr);
-    if (!NT_SUCCESS(status) || io.Information == 0) {
-      if (NT_SUCCESS(status))
-        status = STATUS_END_OF_FILE;  // the file shrank under us: never serve half a table
-      return FileRead::kFailed;
-    }
-    done += static_cast<ULONG>(io.Information);
-  }
-  return FileRead::kRead;
+    DbgPrint("ZYNDRV: %s: status 0x%08lx\n", what, static_cast<ULONG>(status));
+  return NT_SUCCESS(status);
 }
 
 // The image path the service manager registered, as a native path ("\??\C:\...\ZYNDRV.sys").
@@ -165,13 +100,14 @@ bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
 
   UNICODE_STRING value_name;
   RtlInitUnicodeString(&value_name, L"ImagePath");
-  PoolBlock value;
+  constexpr ULONG value_size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 2 * kPathSize;
+  PoolBlock value(AllocatePool(value_size));
   ULONG length = 0;
-  if (!value.Allocate(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 2 * kPathSize) ||
-      !NT_SUCCESS(ZwQueryValueKey(key.get(), &value_name, KeyValuePartialInformation, value.data(),
-                                  value.size(), &length)))
+  if (!value.holds() ||
+      !NT_SUCCESS(ZwQueryValueKey(key.get(), &value_name, KeyValuePartialInformation, value.get(),
+                                  value_size, &length)))
     return standin::ToNativePath(fallback, out, out_size);
-  const auto* info = reinterpret_cast<const KEY_VALUE_PARTIAL_INFORMATION*>(value.data());
+  const auto* info = static_cast<const KEY_VALUE_PARTIAL_INFORMATION*>(value.get());
   if (info->Type != REG_SZ && info->Type != REG_EXPAND_SZ)
     return standin::ToNativePath(fallback, out, out_size);
 
@@ -197,39 +133,19 @@ bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
   return w.complete() && standin::ToNativePath(plain, out, out_size);
 }
 
-// Files and the firmware's table for the start-up, in paged pool until the sections are filled.
+// Files and the firmware's table for the start-up, in paged pool until the table's own file
+// is written.
 class KernelFiles : public standin::FileReader {
  public:
-  Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
-                   uint32_t& size) override {
-    if (!standin::ToNativePath(path, native_, sizeof native_))
-      return Result::kFailed;
-    PoolBlock& block = slot == Slot::kConfig ? config_ : table_;
-    NTSTATUS status = STATUS_SUCCESS;
-    switch (ReadWholeFile(native_, max_size, block, status)) {
-      case FileRead::kMissing:
-        return Result::kMissing;
-      case FileRead::kTooLarge:
-        return Result::kTooLarge;
-      case FileRead::kFailed:
-        DbgPrint("ZYNDRV: %s: status 0x%08lx\n", native_, static_cast<ULONG>(status));
-        return Result::kFailed;
-      case FileRead::kRead:
-        break;
-    }
-    bytes = block.data();
-    size = block.size();
-    return Result::kRead;
-  }
-
   bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
     constexpr ULONG header = offsetof(SYSTEM_FIRMWARE_TABLE_INFORMATION, TableBuffer);
     ULONG need = 0;
     NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
     for (int attempt = 0; attempt < 3 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
-      if (!table_.Allocate(header + need))
+      table_.Reset(AllocatePool(header + need));
+      if (!table_.holds())
         return false;
-      auto* info = reinterpret_cast<SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.data());
+      auto* info = static_cast<SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.get());
       info->ProviderSignature = kRawSmbiosProvider;
       info->Action = SystemFirmwareTable_Get;
       info->TableID = 0;
@@ -249,13 +165,72 @@ class KernelFiles : public standin::FileReader {
       DbgPrint("ZYNDRV: the firmware's table: status 0x%08lx\n", static_cast<ULONG>(status));
       return false;
     }
-    const auto* info = reinterpret_cast<const SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.data());
+    const auto* info = static_cast<const SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.get());
     bytes = info->TableBuffer;
     size = info->TableBufferLength < need ? info->TableBufferLength : need;
     return true;
   }
 
+ protected:
+  Result Open(const char* path) override {
+    ANSI_STRING ansi;
+    UNICODE_STRING name;
+    if (!standin::ToNativePath(path, native_, sizeof native_))
+      return Result::kFailed;
+    RtlInitAnsiString(&ansi, native_);
+    if (!NT_SUCCESS(RtlAnsiStringToUnicodeString(&name, &ansi, TRUE)))
+      return Result::kFailed;
+    // Opened with the access check a program's open would get (OBJ_FORCE_ACCESS_CHECK), not on
+    // the kernel's word alone.
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name,
+                               OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK,
+                               nullptr, nullptr);
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status =
+        ZwCreateFile(file_.receive(), GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr,
+                     FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
+                     FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0);
+    RtlFreeUnicodeString(&name);
+    if (status == STATUS_OBJECT_NAME_NOT_FOUND || status == STATUS_OBJECT_PATH_NOT_FOUND ||
+        status == STATUS_NO_SUCH_FILE)
+      return Result::kMissing;
+    return Succeeded(status, native_) ? Result::kRead : Result::kFailed;
+  }
+
+  bool Size(uint32_t& low, uint32_t& high) override {
+    IO_STATUS_BLOCK io;
+    FILE_STANDARD_INFORMATION info;
+    if (!Succeeded(
+            ZwQueryInformationFile(file_.get(), &io, &info, sizeof info, FileStandardInformation),
+            native_))
+      return false;
+    low = info.EndOfFile.LowPart;
+    high = static_cast<uint32_t>(info.EndOfFile.HighPart);
+    return true;
+  }
+
+  uint32_t Read(uint8_t* to, uint32_t at, uint32_t count) override {
+    IO_STATUS_BLOCK io;
+    LARGE_INTEGER offset;
+    offset.QuadPart = at;
+    return Succeeded(
+               ZwReadFile(file_.get(), nullptr, nullptr, nullptr, &io, to, count, &offset, nullptr),
+               native_)
+               ? static_cast<uint32_t>(io.Information)
+               : 0;
+  }
+
+  void Close() override { file_.Reset(); }
+
+  uint8_t* Allocate(Slot slot, uint32_t size) override {
+    PoolBlock& block = slot == Slot::kConfig ? config_ : table_;
+    block.Reset(AllocatePool(size));
+    return static_cast<uint8_t*>(block.get());
+  }
+
  private:
+  KernelHandle file_;
   PoolBlock config_;
   PoolBlock table_;  // the table file or the firmware's answer
   char native_[kPathSize] = {};
@@ -280,11 +255,13 @@ class TableStore {
  public:
   bool Create(PDRIVER_OBJECT driver, const char* own_folder, const standin::TableLayout& layout,
               const uint8_t* table) {
-    PoolBlock pages;
-    if (!pages.Allocate(layout.head_view_size + layout.tail_view_size))
+    const ULONG size = layout.head_view_size + layout.tail_view_size;
+    PoolBlock block(AllocatePool(size));
+    auto* pages = static_cast<uint8_t*>(block.get());
+    if (pages == nullptr)
       return false;
-    standin::FillBytes(pages.data(), 0, pages.size());
-    standin::FillPieces(layout, table, pages.data(), pages.data() + layout.head_view_size);
+    standin::FillBytes(pages, 0, size);
+    standin::FillPieces(layout, table, pages, pages + layout.head_view_size);
     NTSTATUS status = STATUS_OBJECT_PATH_NOT_FOUND;
     const char* const folders[] = {"\\SystemRoot\\Temp\\", own_folder};
     for (const char* folder : folders) {
@@ -295,9 +272,9 @@ class TableStore {
         status = CreateNew(folder, reinterpret_cast<uintptr_t>(driver) + attempt);
     }
     if (NT_SUCCESS(status))
-      status = Write(pages.data(), layout.head_view_size, 0);
+      status = Write(pages, layout.head_view_size, 0);
     if (NT_SUCCESS(status) && layout.tail_view_size > 0)
-      status = Write(pages.data() + layout.head_view_size, layout.tail_view_size, kTailFileOffset);
+      status = Write(pages + layout.head_view_size, layout.tail_view_size, kTailFileOffset);
     KernelHandle reader;
     if (NT_SUCCESS(status))
       status = Open(reader, GENERIC_READ | SYNCHRONIZE,
@@ -356,12 +333,6 @@ class TableStore {
   KernelHandle writer_;
   KernelHandle section_;
 };
-
-bool Succeeded(NTSTATUS status, const char* what) {
-  if (!NT_SUCCESS(status))
-    DbgPrint("ZYNDRV: %s: status 0x%08lx\n", what, static_cast<ULONG>(status));
-  return NT_SUCCESS(status);
-}
 
 // A kernel handle to a process object, for the mapping calls. (No object type is given: the
 // object is one PsLookupProcessByProcessId returned, and the type is a data export that the
@@ -559,23 +530,12 @@ NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-NTSTATUS StatusOf(standin::Answer answer) {
-  switch (answer) {
-    case standin::Answer::kDone:
-      return STATUS_SUCCESS;
-    case standin::Answer::kUnknownRequest:
-      return STATUS_INVALID_DEVICE_REQUEST;
-    case standin::Answer::kWrongSize:
-    case standin::Answer::kNotHandedOut:
-      return STATUS_INVALID_PARAMETER;
-    case standin::Answer::kOtherProcess:
-      return STATUS_ACCESS_DENIED;
-    case standin::Answer::kFailing:
-      return STATUS_UNSUCCESSFUL;
-    default:
-      return STATUS_INSUFFICIENT_RESOURCES;
-  }
-}
+constexpr standin::AnswerCodes kStatuses{static_cast<uint32_t>(STATUS_SUCCESS),
+                                         static_cast<uint32_t>(STATUS_INVALID_DEVICE_REQUEST),
+                                         static_cast<uint32_t>(STATUS_INVALID_PARAMETER),
+                                         static_cast<uint32_t>(STATUS_ACCESS_DENIED),
+                                         static_cast<uint32_t>(STATUS_UNSUCCESSFUL),
+                                         static_cast<uint32_t>(STATUS_INSUFFICIENT_RESOURCES)};
 
 NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -599,7 +559,7 @@ NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   state->Unlock();
   if (answer != standin::Answer::kDone)
     DbgPrint("ZYNDRV: request 0x%06lx refused: %s\n", code, standin::DescribeAnswer(answer));
-  return Complete(irp, StatusOf(answer), returned);
+  return Complete(irp, static_cast<NTSTATUS>(standin::CodeOf(answer, kStatuses)), returned);
 }
 
 void NTAPI Unload(PDRIVER_OBJECT driver) {
@@ -632,10 +592,10 @@ const char* FailName(standin::FailMode mode) {
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
-  PoolBlock work_block;
-  if (!work_block.Allocate(sizeof(StartWork)))
+  PoolBlock work_block(AllocatePool(sizeof(StartWork)));
+  if (!work_block.holds())
     return STATUS_INSUFFICIENT_RESOURCES;
-  StartWork* work = new (work_block.data()) StartWork();
+  StartWork* work = new (work_block.get()) StartWork();
   struct WorkEnd {
     StartWork* work;
     ~WorkEnd() { work->~StartWork(); }

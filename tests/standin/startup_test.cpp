@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -15,7 +16,9 @@ namespace {
 using standin::FileReader;
 using standin::Startup;
 
-// Files by exact path; a path it does not know is missing. Records what was opened.
+// Files by exact path, behind the platform's seam; a path it does not know is missing. Records
+// what was opened, and can misbehave as a platform might: a size it cannot tell, a file larger
+// than 4 GiB, reads that come in small pieces, a file that ends before its size, no memory.
 class FakeFiles : public FileReader {
  public:
   std::map<std::string, std::string> files;
@@ -23,27 +26,101 @@ class FakeFiles : public FileReader {
   std::string firmware;
   bool has_firmware = false;
   std::vector<std::string> opened;
+  bool size_fails = false;
+  uint32_t high = 0;
+  uint32_t piece = 0xFFFFFFFF;    // the most one read gives
+  uint32_t ends_at = 0xFFFFFFFF;  // reads give nothing from here on
+  bool out_of_memory = false;
+  int open_files = 0;
 
-  Result ReadWhole(Slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
-                   uint32_t& size) override {
-    opened.emplace_back(path);
-    if (failures.count(path))
-      return failures[path];
-    auto it = files.find(path);
-    if (it == files.end())
-      return Result::kMissing;
-    if (it->second.size() > max_size)
-      return Result::kTooLarge;
-    bytes = reinterpret_cast<const uint8_t*>(it->second.data());
-    size = static_cast<uint32_t>(it->second.size());
-    return Result::kRead;
-  }
   bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
     bytes = reinterpret_cast<const uint8_t*>(firmware.data());
     size = static_cast<uint32_t>(firmware.size());
     return has_firmware;
   }
+
+ protected:
+  Result Open(const char* path) override {
+    opened.emplace_back(path);
+    if (failures.count(path))
+      return failures[path];
+    current_ = files.find(path);
+    if (current_ == files.end())
+      return Result::kMissing;
+    ++open_files;
+    return Result::kRead;
+  }
+  bool Size(uint32_t& low, uint32_t& high_half) override {
+    low = static_cast<uint32_t>(current_->second.size());
+    high_half = high;
+    return !size_fails;
+  }
+  uint32_t Read(uint8_t* to, uint32_t at, uint32_t count) override {
+    const uint32_t end =
+        std::min<uint32_t>(ends_at, static_cast<uint32_t>(current_->second.size()));
+    const uint32_t n = at >= end ? 0 : std::min({count, piece, end - at});
+    std::copy_n(current_->second.data() + at, n, to);
+    return n;
+  }
+  void Close() override { --open_files; }
+  uint8_t* Allocate(Slot slot, uint32_t size) override {
+    if (out_of_memory)
+      return nullptr;
+    std::vector<uint8_t>& block = slot == Slot::kConfig ? config_ : table_;
+    block.assign(size + 1, 0xCC);  // never null, even for an empty file
+    return block.data();
+  }
+
+ private:
+  std::map<std::string, std::string>::iterator current_;
+  std::vector<uint8_t> config_, table_;
 };
+
+// How a whole file is read, the same on both platforms: only what was read in full is served.
+TEST(StandinStartup, AFileIsReadWholeOrNotAtAll) {
+  const std::string text(1000, 'x');
+  const struct {
+    const char* name;
+    void (*setup)(FakeFiles&);
+    uint32_t max_size;
+    FileReader::Result result;
+  } cases[] = {
+      {"whole", [](FakeFiles&) {}, 1000, FileReader::Result::kRead},
+      {"in pieces of 7 bytes", [](FakeFiles& f) { f.piece = 7; }, 1000, FileReader::Result::kRead},
+      {"one byte over the limit", [](FakeFiles&) {}, 999, FileReader::Result::kTooLarge},
+      {"over 4 GiB", [](FakeFiles& f) { f.high = 1; }, 1000, FileReader::Result::kTooLarge},
+      {"size unknown", [](FakeFiles& f) { f.size_fails = true; }, 1000,
+       FileReader::Result::kFailed},
+      {"shrank while read", [](FakeFiles& f) { f.ends_at = 600; }, 1000,
+       FileReader::Result::kFailed},
+      {"no memory", [](FakeFiles& f) { f.out_of_memory = true; }, 1000,
+       FileReader::Result::kFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFiles files;
+    files.files["t"] = text;
+    c.setup(files);
+    const uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(files.ReadWhole(FileReader::Slot::kTable, "t", c.max_size, bytes, size), c.result);
+    EXPECT_EQ(files.open_files, 0) << "closed whatever happened";
+    if (c.result == FileReader::Result::kRead)
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), size), text);
+    else
+      EXPECT_EQ(bytes, nullptr);
+  }
+  FakeFiles files;
+  files.files["empty"] = "";
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 5;
+  EXPECT_EQ(files.ReadWhole(FileReader::Slot::kTable, "empty", 10, bytes, size),
+            FileReader::Result::kRead);
+  EXPECT_EQ(size, 0u);
+  EXPECT_NE(bytes, nullptr);
+  EXPECT_EQ(files.ReadWhole(FileReader::Slot::kTable, "gone", 10, bytes, size),
+            FileReader::Result::kMissing);
+}
 
 // A raw table of one end-of-table structure, and the firmware's answer carrying it.
 const std::string kTable("\x7f\x04\x00\x00\x00\x00", 6);
