@@ -1,31 +1,58 @@
 #include "table_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "runtime/owner.h"
 
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+struct FileDescriptor {
+  using Handle = int;
+  static int Empty() { return -1; }
+  static bool Holds(int fd) { return fd >= 0; }
+  void Release(int fd) const { close(fd); }
+};
+
+// Reads a regular file of at most `limit` bytes, and one byte more when it has more, so that the
+// caller can tell it is too long: a device, a FIFO or a huge file never holds the reader up.
+bool ReadBoundedFile(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+                     std::string& error) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+  zynrt::Owner<FileDescriptor> fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.holds()) {
     error = path + (errno == ENOENT ? ": no such file"
                                     : ": cannot open: " + std::string(std::strerror(errno)));
     return false;
   }
-  bytes.clear();
-  std::uint8_t buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + n);
-  }
-  const bool failed = std::ferror(f) != 0;
-  const int read_errno = errno;
-  std::fclose(f);
-  if (failed) {
-    error = path + ": cannot read: " + std::strerror(read_errno);
+  struct stat info;
+  if (fstat(fd.get(), &info) != 0) {
+    error = path + ": cannot read: " + std::strerror(errno);
     return false;
   }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  bytes.assign(limit + 1, 0);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(fd.get(), bytes.data() + got, bytes.size() - got);
+    if (n == 0)
+      break;
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      error = path + ": cannot read: " + std::strerror(errno);
+      return false;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
   return true;
 }
 
@@ -45,13 +72,13 @@ std::string Basename(const std::string& path) {
 
 bool LoadTableFile(const std::string& path, TableFile& file, std::string& error) {
   std::vector<std::uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, error))
+  if (!ReadBoundedFile(path, smbios::kMaxTableFileSize, bytes, error))
     return false;
   // The kernel exports the bare table as DMI and its entry point beside it.
   std::vector<std::uint8_t> entry_point;
   std::string ignored;
   if (Basename(path) == "DMI")
-    ReadWholeFile(Dirname(path) + "/smbios_entry_point", entry_point, ignored);
+    ReadBoundedFile(Dirname(path) + "/smbios_entry_point", 0x20, entry_point, ignored);
   smbios::TableImage image;
   const smbios::TableProblem problem = smbios::ReadKernelTable(
       bytes.data(), bytes.size(), entry_point.data(), entry_point.size(), image);
