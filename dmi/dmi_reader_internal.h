@@ -33,7 +33,8 @@ struct DmiStringPointers {
   const std::uint8_t* end_position;
 };
 
-struct DmiReaderState {
+// The reader's module-level state, one set of variables: DmiReaderState.
+struct DmiReaderVariables {
   const std::uint8_t* table;  // the contiguous table: in place, or the stitched copy
   std::uint16_t scratch_size;
   std::uint8_t* scratch;
@@ -62,7 +63,7 @@ struct DmiReaderState {
   DmiDebugOutput* debug;
 };
 
-extern DmiReaderState g_dmi;
+extern DmiReaderVariables DmiReaderState;
 
 // The cursor value that ends a walk after the structure just copied.
 const std::uint8_t* DmiEndMarker();
@@ -90,8 +91,8 @@ std::uint16_t GetDMIStructure(const std::uint8_t** cursor, std::uint8_t* destina
 // 1 when the walk ended normally, 0 when GetDMIStructure failed.
 int ScanDMIStructures();
 
-// Builds g_dmi.strings from the structure in the scratch buffer. False when the build would
-// read past the scratch buffer (entries set before that stay).
+// Builds DmiReaderState.strings from the structure in the scratch buffer. False when the build
+// would read past the scratch buffer (entries set before that stay).
 bool SetDMIStringPointers();
 
 // Copies the recorded base board's manufacturer and product into identity.

@@ -306,4 +306,54 @@ inline TableProblem ReadFirmwareTable(const uint8_t* bytes, size_t size, TableIm
   return TableProblem::kNone;
 }
 
+// Where the firmware's memory scan found the structure table: physical addresses throughout.
+struct FirmwareTable {
+  uint32_t entry_point_address = 0;
+  uint32_t table_address = 0;
+  uint32_t table_length = 0;  // at most kMaxTableLength
+  uint16_t structure_count = 0;
+  uint16_t max_structure_size = 0;  // 0 for a legacy `_DMI_` entry point, which has none
+  uint16_t version = 0;
+};
+
+// The firmware of the systems without a firmware table interface publishes its entry point on a
+// 16-byte boundary in 0xF0000-0xFFFFF. `memory` holds `size` bytes of physical memory from
+// `base_address` on; every 16-byte boundary in it is tried, in order, for a sound `_SM_` (with
+// its intermediate `_DMI_`) or legacy `_DMI_` entry point whose table lies below 4 GiB. A
+// `_SM3_` entry point is not taken: the driver hands out 32-bit addresses, firmware of that era
+// publishes none, and firmware that does publishes a `_SM_` beside it when its table lies below
+// 4 GiB. A failed candidate does not end the scan: a `_SM_` whose own checks fail is followed, 16
+// bytes on, by its intermediate `_DMI_`, which is a legacy entry point with a checksum of its own
+// and is taken when sound. When no candidate is sound, the answer is the first one's problem, or
+// kNoEntryPoint when there was none at all. Made for a driver: it maps the 64 KiB read-only,
+// scans it, and maps `table_length` bytes at `table_address` just long enough to copy them.
+inline TableProblem FindFirmwareTable(const uint8_t* memory, size_t size, uint32_t base_address,
+                                      FirmwareTable& table) {
+  TableProblem first_problem = TableProblem::kNoEntryPoint;
+  for (size_t at = (16 - base_address % 16) % 16; at < size; at += 16) {
+    const uint8_t* b = memory + at;
+    if (!HasAnchor(b, size - at, "_SM_") && !HasAnchor(b, size - at, "_DMI_"))
+      continue;
+    EntryPoint ep;
+    TableProblem problem = ReadEntryPoint(b, size - at, ep);
+    if (problem == TableProblem::kNone && ep.table_address + ep.table_length > 0x100000000u)
+      problem = TableProblem::kTableAbove4GiB;
+    if (problem != TableProblem::kNone) {
+      if (first_problem == TableProblem::kNoEntryPoint)
+        first_problem = problem;
+      continue;
+    }
+    FirmwareTable found;
+    found.entry_point_address = static_cast<uint32_t>(base_address + at);
+    found.table_address = static_cast<uint32_t>(ep.table_address);
+    found.table_length = ep.table_length;
+    found.structure_count = ep.structure_count;
+    found.max_structure_size = ep.max_structure_size;
+    found.version = ep.version;
+    table = found;
+    return TableProblem::kNone;
+  }
+  return first_problem;
+}
+
 }  // namespace smbios

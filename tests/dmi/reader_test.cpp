@@ -285,7 +285,7 @@ TEST(ReaderIdentity, IndexIsEmptyAfterTheCall) {
   ReaderRun run;
   run.Place(kBoardTable, 3);
   ASSERT_EQ(run.Read(), kDmiStatusOk);
-  for (const DmiStructureIndexSlot& slot : g_dmi.index.slots)
+  for (const DmiStructureIndexSlot& slot : DmiReaderState.index.slots)
     EXPECT_EQ(slot.count, 0);
 }
 
