@@ -80,6 +80,47 @@ bool FileReader::ReadFirmware(const uint8_t*&, uint32_t&) {
   return false;
 }
 
+const uint8_t* PhysicalMemory::Map(uint32_t, uint32_t) {
+  return nullptr;
+}
+
+void PhysicalMemory::Unmap(const uint8_t*, uint32_t) {}
+
+uint8_t* PhysicalMemory::Allocate(uint32_t) {
+  return nullptr;
+}
+
+bool CopyFirmwareTable(PhysicalMemory& memory, const uint8_t*& bytes, uint32_t& size,
+                       TableProblem& problem) {
+  problem = TableProblem::kNone;
+  smbios::FirmwareTable table;
+  const uint8_t* area = memory.Map(kFirmwareAreaAddress, kFirmwareAreaLength);
+  if (area == nullptr)
+    return false;
+  problem = smbios::FindFirmwareTable(area, kFirmwareAreaLength, kFirmwareAreaAddress, table);
+  memory.Unmap(area, kFirmwareAreaLength);
+  if (problem != TableProblem::kNone)
+    return false;
+
+  uint8_t* copy = memory.Allocate(8 + table.table_length);
+  if (copy == nullptr)
+    return false;
+  FillBytes(copy, 0, 8);
+  copy[1] = static_cast<uint8_t>(table.version >> 8);
+  copy[2] = static_cast<uint8_t>(table.version);
+  WriteLe32(copy + 4, table.table_length);
+  if (table.table_length > 0) {
+    const uint8_t* mapped = memory.Map(table.table_address, table.table_length);
+    if (mapped == nullptr)
+      return false;
+    CopyBytes(copy + 8, mapped, table.table_length);
+    memory.Unmap(mapped, table.table_length);
+  }
+  bytes = copy;
+  size = 8 + table.table_length;
+  return true;
+}
+
 bool LoadStartup(const char* image_path, const char* config_name, FileReader& files,
                  Startup& startup) {
   if (!FolderOf(image_path, startup.folder, sizeof startup.folder) ||

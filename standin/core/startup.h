@@ -44,6 +44,30 @@ class FileReader {
   virtual uint8_t* Allocate(Slot slot, uint32_t size);
 };
 
+// Physical memory, for a kernel without the firmware table interface (NT 4.0 to XP): mapped
+// for reading, and a block for the copy.
+class PhysicalMemory {
+ public:
+  // `length` bytes from `address` on, readable; null when they cannot be mapped.
+  virtual const uint8_t* Map(uint32_t address, uint32_t length);
+  virtual void Unmap(const uint8_t* mapped, uint32_t length);
+  // A block for the copy, kept by the platform as the table slot's bytes; null without memory.
+  virtual uint8_t* Allocate(uint32_t size);
+
+ protected:
+  ~PhysicalMemory() = default;
+};
+
+inline constexpr uint32_t kFirmwareAreaAddress = 0xF0000;
+inline constexpr uint32_t kFirmwareAreaLength = 0x10000;
+
+// Finds the entry point the firmware publishes in 0xF0000-0xFFFFF (mapped only while it is
+// scanned), then copies the table it names (mapped only while it is copied) behind an 8-byte
+// header, so that the copy reads as the firmware table interface's answer. `problem` says why
+// when it answers false (kNone: the memory could not be mapped or copied).
+bool CopyFirmwareTable(PhysicalMemory& memory, const uint8_t*& bytes, uint32_t& size,
+                       TableProblem& problem);
+
 struct Startup {
   Config config;
   TableImage image;

@@ -137,14 +137,54 @@ bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
 // is written.
 class KernelFiles : public standin::FileReader {
  public:
+  // The firmware table interface where the kernel has it (Vista and later, Server 2003 SP1,
+  // Wine); else (NT 4.0 to XP) the entry point the firmware publishes in physical memory.
   bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
+    const NTSTATUS status = QueryFirmwareTable(bytes, size);
+    if (NT_SUCCESS(status))
+      return true;
+    DbgPrint("ZYNDRV: the firmware table interface: status 0x%08lx; looking in physical memory\n",
+             static_cast<ULONG>(status));
+    FirmwareMemory memory(table_);
+    standin::TableProblem problem = standin::TableProblem::kNone;
+    if (standin::CopyFirmwareTable(memory, bytes, size, problem))
+      return true;
+    Say(problem != standin::TableProblem::kNone ? standin::DescribeTableProblem(problem)
+                                                : "the firmware's memory cannot be mapped");
+    return false;
+  }
+
+ private:
+  // Physical memory mapped with MmMapIoSpace (which NT 4.0 exports), only ever read; the copy
+  // goes into the table slot.
+  class FirmwareMemory : public standin::PhysicalMemory {
+   public:
+    explicit FirmwareMemory(PoolBlock& copy) : copy_(copy) {}
+    const uint8_t* Map(uint32_t address, uint32_t length) override {
+      PHYSICAL_ADDRESS physical;
+      physical.QuadPart = address;
+      return static_cast<const uint8_t*>(MmMapIoSpace(physical, length, MmCached));
+    }
+    void Unmap(const uint8_t* mapped, uint32_t length) override {
+      MmUnmapIoSpace(const_cast<uint8_t*>(mapped), length);
+    }
+    uint8_t* Allocate(uint32_t size) override {
+      copy_.Reset(AllocatePool(size));
+      return static_cast<uint8_t*>(copy_.get());
+    }
+
+   private:
+    PoolBlock& copy_;
+  };
+
+  NTSTATUS QueryFirmwareTable(const uint8_t*& bytes, uint32_t& size) {
     constexpr ULONG header = offsetof(SYSTEM_FIRMWARE_TABLE_INFORMATION, TableBuffer);
     ULONG need = 0;
     NTSTATUS status = STATUS_BUFFER_TOO_SMALL;
     for (int attempt = 0; attempt < 3 && status == STATUS_BUFFER_TOO_SMALL; ++attempt) {
       table_.Reset(AllocatePool(header + need));
       if (!table_.holds())
-        return false;
+        return STATUS_INSUFFICIENT_RESOURCES;
       auto* info = static_cast<SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.get());
       info->ProviderSignature = kRawSmbiosProvider;
       info->Action = SystemFirmwareTable_Get;
@@ -161,14 +201,12 @@ class KernelFiles : public standin::FileReader {
           need = returned - header;
       }
     }
-    if (!NT_SUCCESS(status)) {
-      DbgPrint("ZYNDRV: the firmware's table: status 0x%08lx\n", static_cast<ULONG>(status));
-      return false;
-    }
+    if (!NT_SUCCESS(status))
+      return status;
     const auto* info = static_cast<const SYSTEM_FIRMWARE_TABLE_INFORMATION*>(table_.get());
     bytes = info->TableBuffer;
     size = info->TableBufferLength < need ? info->TableBufferLength : need;
-    return true;
+    return STATUS_SUCCESS;
   }
 
  protected:

@@ -43,6 +43,18 @@ class StandinDrivers(E2ETestCase):
         self.assertEqual(app.wait(30), 0)
         return dict(line.split("=", 1) for line in report.read_text().splitlines())
 
+    def client_of_the_service(self, client, mode):
+        """Runs the client against ZYNDRV registered and started from the client's folder."""
+        s = self.session
+        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
+               "binPath=", s.windows_path(client.parent / "ZYNDRV.sys"))
+        try:
+            s.wine("sc", "start", "ZYNDRV")
+            return self.run_client(client, mode)
+        finally:
+            s.wine("sc", "stop", "ZYNDRV", check=False)
+            s.wine("sc", "delete", "ZYNDRV", check=False)
+
     def logs(self):
         return "".join(p.read_text(errors="replace") for p in self.session.logs.glob("*.log"))
 
@@ -64,15 +76,7 @@ class StandinDrivers(E2ETestCase):
         s = self.session
         folder = s.drive_c / "standin"
         client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
-        image = s.windows_path(folder / "ZYNDRV.sys")
-        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
-               "binPath=", image)
-        s.wine("sc", "start", "ZYNDRV")
-        try:
-            self.check_two_pieces(self.run_client(client, "nt"))
-        finally:
-            s.wine("sc", "stop", "ZYNDRV", check=False)
-            s.wine("sc", "delete", "ZYNDRV", check=False)
+        self.check_two_pieces(self.client_of_the_service(client, "nt"))
         # How the device was opened. Wine's driver host passes the share mode and the create
         # options but neither the access nor the disposition (the driver logs "unknown" then);
         # where they are given they must be read and write access and FILE_OPEN.
@@ -97,14 +101,7 @@ class StandinDrivers(E2ETestCase):
         s = self.session
         folder = s.drive_c / "hostile"
         client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
-        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
-               "binPath=", s.windows_path(folder / "ZYNDRV.sys"))
-        s.wine("sc", "start", "ZYNDRV")
-        try:
-            r = self.run_client(client, "nt-hostile")
-        finally:
-            s.wine("sc", "stop", "ZYNDRV", check=False)
-            s.wine("sc", "delete", "ZYNDRV", check=False)
+        r = self.client_of_the_service(client, "nt-hostile")
         # The table's own file (here beside the driver: Wine has no \SystemRoot) went with it.
         self.assertEqual(list(folder.glob("ZYNDRV-*")), [])
         self.assertEqual(r, {
@@ -117,6 +114,20 @@ class StandinDrivers(E2ETestCase):
             "view_kept": "1",
             "release_by_owner": "1",
         })
+
+    def test_kernel_driver_serves_the_firmwares_table(self):
+        # Without a configuration: the firmware table interface (class 76), which Wine has. The
+        # other road, the scan of physical memory for kernels without it, cannot run here: Wine
+        # maps no physical memory.
+        s = self.session
+        folder = s.drive_c / "firmware"
+        client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
+        (folder / "zyndrv.cfg").unlink()
+        r = self.client_of_the_service(client, "nt")
+        self.assertEqual((r["get"], r["release"]), ("1", "1"), r)
+        self.assertEqual(len(bytes.fromhex(r["table"])), int(r["length"]))
+        self.assertIn("from the firmware at page offset 0", self.logs())
+        self.assertNotIn("looking in physical memory", self.logs())
 
     def test_vxd_in_9x_mode(self):
         s = self.session

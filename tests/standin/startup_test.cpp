@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/dmi/entry_points.h"
+
 namespace {
 
 using standin::FileReader;
@@ -237,6 +239,110 @@ TEST(StandinStartup, TheShippedExampleConfigurationIsValidAsItStands) {
   EXPECT_EQ(startup.config.offset, 0u);
   EXPECT_EQ(startup.config.probe, standin::kDefaultProbeWord);
   EXPECT_EQ(startup.config.fail, standin::FailMode::kNone);
+}
+
+// Physical memory as a few mapped ranges; records every mapping and fails where told.
+class FakeMemory : public standin::PhysicalMemory {
+ public:
+  std::map<uint32_t, Bytes> ranges;  // by start address
+  std::vector<std::pair<uint32_t, uint32_t>> maps;
+  int mapped_now = 0;
+  uint32_t refuse = 0xFFFFFFFF;  // the address a map of fails
+  bool out_of_memory = false;
+  Bytes copy;
+
+  const uint8_t* Map(uint32_t address, uint32_t length) override {
+    maps.emplace_back(address, length);
+    for (auto& [start, bytes] : ranges) {
+      if (address != refuse && address >= start && address - start + length <= bytes.size()) {
+        ++mapped_now;
+        return bytes.data() + (address - start);
+      }
+    }
+    return nullptr;
+  }
+  void Unmap(const uint8_t*, uint32_t) override { --mapped_now; }
+  uint8_t* Allocate(uint32_t size) override {
+    copy.assign(size, 0xCC);
+    return out_of_memory ? nullptr : copy.data();
+  }
+};
+
+// Without the firmware table interface: the entry point in 0xF0000-0xFFFFF, then the table it
+// names, each mapped only while read, and the copy read as that interface's answer would be.
+TEST(StandinStartup, FindsTheFirmwaresTableInPhysicalMemory) {
+  const Bytes table(kTable.begin(), kTable.end());
+  constexpr uint32_t kTableAt = 0x000E1234;
+  const Bytes entry = SmEntryPoint(kTableAt, static_cast<uint16_t>(table.size()), 1);
+  const struct {
+    const char* name;
+    uint32_t entry_at;  // 0: none
+    uint32_t refuse;
+    bool out_of_memory;
+    bool found;
+    standin::TableProblem problem;
+    std::vector<std::pair<uint32_t, uint32_t>> maps;
+  } cases[] = {
+      {"found",
+       0xF5A30,
+       0xFFFFFFFF,
+       false,
+       true,
+       standin::TableProblem::kNone,
+       {{0xF0000, 0x10000}, {kTableAt, 6}}},
+      {"no entry point",
+       0,
+       0xFFFFFFFF,
+       false,
+       false,
+       standin::TableProblem::kNoEntryPoint,
+       {{0xF0000, 0x10000}}},
+      {"the area cannot be mapped",
+       0xF5A30,
+       0xF0000,
+       false,
+       false,
+       standin::TableProblem::kNone,
+       {{0xF0000, 0x10000}}},
+      {"the table cannot be mapped",
+       0xF5A30,
+       kTableAt,
+       false,
+       false,
+       standin::TableProblem::kNone,
+       {{0xF0000, 0x10000}, {kTableAt, 6}}},
+      {"no memory for the copy",
+       0xF5A30,
+       0xFFFFFFFF,
+       true,
+       false,
+       standin::TableProblem::kNone,
+       {{0xF0000, 0x10000}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeMemory memory;
+    Bytes area(0x10000, 0);
+    if (c.entry_at != 0)
+      std::copy(entry.begin(), entry.end(), area.begin() + (c.entry_at - 0xF0000));
+    memory.ranges[0xF0000] = area;
+    memory.ranges[kTableAt] = table;
+    memory.refuse = c.refuse;
+    memory.out_of_memory = c.out_of_memory;
+    const uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    standin::TableProblem problem = standin::TableProblem::kTooLong;
+    EXPECT_EQ(standin::CopyFirmwareTable(memory, bytes, size, problem), c.found);
+    EXPECT_EQ(problem, c.problem);
+    EXPECT_EQ(memory.maps, c.maps);
+    EXPECT_EQ(memory.mapped_now, 0) << "everything mapped is unmapped again";
+    if (!c.found)
+      continue;
+    standin::TableImage image;
+    ASSERT_EQ(standin::ReadFirmwareTable(bytes, size, image), standin::TableProblem::kNone);
+    EXPECT_EQ(Bytes(image.bytes, image.bytes + image.length), table);
+    EXPECT_EQ(image.version, 0x0207);
+  }
 }
 
 }  // namespace
