@@ -62,6 +62,28 @@ struct PoolKind {
 };
 using PoolBlock = zynrt::Owner<PoolKind>;
 
+// Object attributes a kernel may not know: OBJ_KERNEL_HANDLE came with Windows 2000 and
+// OBJ_FORCE_ACCESS_CHECK with XP, and an older object manager refuses an open that asks for
+// either as an invalid parameter. Found out at the first open that meets the refusal, then left
+// out; DriverEntry runs in the system process, where every handle is the kernel's anyway.
+ULONG g_unknown_attributes = 0;
+
+ULONG Known(ULONG attributes) {
+  return attributes & ~g_unknown_attributes;
+}
+
+// Runs `open` (which builds its attributes with Known) and, when the kernel refuses the
+// attributes, once more without those it may not know.
+template <class Open>
+NTSTATUS OpenWithKnownAttributes(ULONG newest, Open open) {
+  NTSTATUS status = open();
+  if (status == STATUS_INVALID_PARAMETER && (newest & ~g_unknown_attributes) != 0) {
+    g_unknown_attributes |= newest;
+    status = open();
+  }
+  return status;
+}
+
 void* AllocatePool(ULONG size) {
   return ExAllocatePoolWithTag(PagedPool, size == 0 ? 1 : size, kPoolTag);
 }
@@ -91,11 +113,14 @@ bool Succeeded(NTSTATUS status, const char* what) {
 // The image path the service manager registered, as a native path ("\??\C:\...\ZYNDRV.sys").
 bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
   const char* fallback = "system32\\drivers\\ZYNDRV.sys";
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                             nullptr, nullptr);
   KernelHandle key;
-  if (!NT_SUCCESS(ZwOpenKey(key.receive(), KEY_READ, &attributes)))
+  const NTSTATUS opened = OpenWithKnownAttributes(OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK, [&] {
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, registry_path,
+                               Known(OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE), nullptr, nullptr);
+    return ZwOpenKey(key.receive(), KEY_READ, &attributes);
+  });
+  if (!NT_SUCCESS(opened))
     return standin::ToNativePath(fallback, out, out_size);
 
   UNICODE_STRING value_name;
@@ -219,16 +244,18 @@ class KernelFiles : public standin::FileReader {
     if (!NT_SUCCESS(RtlAnsiStringToUnicodeString(&name, &ansi, TRUE)))
       return Result::kFailed;
     // Opened with the access check a program's open would get (OBJ_FORCE_ACCESS_CHECK), not on
-    // the kernel's word alone.
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &name,
-                               OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK,
-                               nullptr, nullptr);
+    // the kernel's word alone, where the kernel knows that check.
     IO_STATUS_BLOCK io;
-    const NTSTATUS status =
-        ZwCreateFile(file_.receive(), GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr,
-                     FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
-                     FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0);
+    const NTSTATUS status = OpenWithKnownAttributes(OBJ_FORCE_ACCESS_CHECK, [&] {
+      OBJECT_ATTRIBUTES attributes;
+      InitializeObjectAttributes(
+          &attributes, &name,
+          Known(OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK), nullptr,
+          nullptr);
+      return ZwCreateFile(file_.receive(), GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr,
+                          FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
+                          FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, nullptr, 0);
+    });
     RtlFreeUnicodeString(&name);
     if (status == STATUS_OBJECT_NAME_NOT_FOUND || status == STATUS_OBJECT_PATH_NOT_FOUND ||
         status == STATUS_NO_SUCH_FILE)
@@ -319,7 +346,7 @@ class TableStore {
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0);
     if (NT_SUCCESS(status)) {
       OBJECT_ATTRIBUTES attributes;
-      InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+      InitializeObjectAttributes(&attributes, nullptr, Known(OBJ_KERNEL_HANDLE), nullptr, nullptr);
       status = ZwCreateSection(section_.receive(), SECTION_MAP_READ | SECTION_QUERY, &attributes,
                                nullptr, PAGE_READONLY, SEC_COMMIT, reader.get());
     }
@@ -348,7 +375,7 @@ class TableStore {
     if (!NT_SUCCESS(status))
       return status;
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &wide, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+    InitializeObjectAttributes(&attributes, &wide, Known(OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE),
                                nullptr, nullptr);
     IO_STATUS_BLOCK io;
     status = ZwCreateFile(
@@ -376,9 +403,10 @@ class TableStore {
 // object is one PsLookupProcessByProcessId returned, and the type is a data export that the
 // headers and the kernels disagree on how to reach.)
 bool OpenProcessObject(PEPROCESS process, KernelHandle& handle) {
-  return Succeeded(ObOpenObjectByPointer(process, OBJ_KERNEL_HANDLE, nullptr, kProcessVmOperation,
-                                         nullptr, KernelMode, handle.receive()),
-                   "open the process object");
+  return Succeeded(
+      ObOpenObjectByPointer(process, Known(OBJ_KERNEL_HANDLE), nullptr, kProcessVmOperation,
+                            nullptr, KernelMode, handle.receive()),
+      "open the process object");
 }
 
 bool MapView(HANDLE section, HANDLE process, ULONG size, ULONG at, PVOID& base) {
