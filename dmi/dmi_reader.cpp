@@ -21,10 +21,10 @@ const DmiTableRequests kVxdTableRequests = {kVxdGetTableRequest, kVxdReleaseTabl
 
 const char kDmiEmptyText[] = "";
 
-DmiReaderState g_dmi;
+DmiReaderVariables DmiReaderState;
 
 void ResetDmiReaderState() {
-  g_dmi = DmiReaderState{};
+  DmiReaderState = DmiReaderVariables{};
 }
 
 const std::uint8_t* DmiEndMarker() {
@@ -33,29 +33,13 @@ const std::uint8_t* DmiEndMarker() {
 
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void PutLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 std::uintptr_t Addr(const void* p) {
   return reinterpret_cast<std::uintptr_t>(p);
 }
 
 void WriteDebug(const char* line) {
-  if (g_dmi.debug != nullptr)
-    g_dmi.debug->Write(line);
+  if (DmiReaderState.debug != nullptr)
+    DmiReaderState.debug->Write(line);
 }
 
 // Bytes [0, size) of one structure, read only through At().
@@ -152,40 +136,14 @@ bool PassNuls(const BoundedBytes& s, std::size_t& end, int max_nuls) {
 
 }  // namespace
 
-DmiTableDescriptor DmiTableDescriptor::Parse(const std::uint8_t* b) {
-  DmiTableDescriptor d;
-  d.FirstPiece = Le32(b + kDescFirstPiece);
-  d.SecondPiece = Le32(b + kDescSecondPiece);
-  d.StructureCount = Le16(b + kDescStructureCount);
-  d.MaxStructureSize = Le16(b + kDescMaxStructureSize);
-  d.DriverValue1 = Le32(b + kDescDriverValue1);
-  d.TableLength = Le32(b + kDescTableLength);
-  d.DriverValue2 = Le32(b + kDescDriverValue2);
-  d.DriverValue3 = Le16(b + kDescDriverValue3);
-  d.Unnamed = Le16(b + kDescUnnamed);
-  return d;
-}
-
-void DmiTableDescriptor::Write(std::uint8_t* b) const {
-  PutLe32(b + kDescFirstPiece, FirstPiece);
-  PutLe32(b + kDescSecondPiece, SecondPiece);
-  PutLe16(b + kDescStructureCount, StructureCount);
-  PutLe16(b + kDescMaxStructureSize, MaxStructureSize);
-  PutLe32(b + kDescDriverValue1, DriverValue1);
-  PutLe32(b + kDescTableLength, TableLength);
-  PutLe32(b + kDescDriverValue2, DriverValue2);
-  PutLe16(b + kDescDriverValue3, DriverValue3);
-  PutLe16(b + kDescUnnamed, Unnamed);
-}
-
 std::uint16_t GetDMITableInfo(std::uint16_t& count, std::uint16_t& max_size, std::uint32_t& value1,
                               std::uint16_t& length) {
-  if (g_dmi.table == nullptr)
+  if (DmiReaderState.table == nullptr)
     return kDmiStatusNoTable;
-  count = g_dmi.structure_count;
-  max_size = g_dmi.max_structure_size;
-  value1 = g_dmi.driver_value1;
-  length = g_dmi.table_length;
+  count = DmiReaderState.structure_count;
+  max_size = DmiReaderState.max_structure_size;
+  value1 = DmiReaderState.driver_value1;
+  length = DmiReaderState.table_length;
   return 0;
 }
 
@@ -299,18 +257,18 @@ const std::uint8_t* FindDMIStructureEnd(const std::uint8_t* structure, const std
 
 std::uint16_t GetDMIStructure(const std::uint8_t** cursor, std::uint8_t* destination,
                               std::uint32_t capacity) {
-  if (g_dmi.table == nullptr)
+  if (DmiReaderState.table == nullptr)
     return 0xFF;
   const std::uint8_t* start = *cursor;
-  const std::uintptr_t table = Addr(g_dmi.table);
-  const std::uintptr_t table_end = table + g_dmi.table_length;
+  const std::uintptr_t table = Addr(DmiReaderState.table);
+  const std::uintptr_t table_end = table + DmiReaderState.table_length;
 
   // A header that does not fit in the table, or a formatted area shorter than the header, is
   // not measured: there is no sound end to give it.
   const std::uint8_t* end = nullptr;
   if (Addr(start) >= table && Addr(start) <= table_end && table_end - Addr(start) >= 4 &&
       start[1] >= 4) {
-    end = FindDMIStructureEnd(start, g_dmi.table + g_dmi.table_length);
+    end = FindDMIStructureEnd(start, DmiReaderState.table + DmiReaderState.table_length);
   }
   *cursor = end;
   if (end == nullptr) {
@@ -324,24 +282,24 @@ std::uint16_t GetDMIStructure(const std::uint8_t** cursor, std::uint8_t* destina
   }
   std::memcpy(destination, start, size);
   // A handle at or past the number of structures marks the last structure the walk reads.
-  if (Le16(destination + 2) >= g_dmi.structure_count)
+  if (ReadLe16(destination + 2) >= DmiReaderState.structure_count)
     *cursor = DmiEndMarker();
   return 0;
 }
 
 int ScanDMIStructures() {
-  const std::uint8_t* cursor = g_dmi.table;
-  const std::uintptr_t table_end = Addr(g_dmi.table) + g_dmi.walk_length;
+  const std::uint8_t* cursor = DmiReaderState.table;
+  const std::uintptr_t table_end = Addr(DmiReaderState.table) + DmiReaderState.walk_length;
   if (Addr(cursor) >= table_end)
     return 1;
   for (;;) {
     const std::uint8_t* position = cursor;
-    if (GetDMIStructure(&cursor, g_dmi.scratch, g_dmi.scratch_capacity) != 0)
+    if (GetDMIStructure(&cursor, DmiReaderState.scratch, DmiReaderState.scratch_capacity) != 0)
       return 0;
-    if (g_dmi.scratch[0] == kDmiBaseBoardType) {
-      DmiStructureIndexSlot& slot = g_dmi.index.slots[kDmiBaseBoardType];
+    if (DmiReaderState.scratch[0] == kDmiBaseBoardType) {
+      DmiStructureIndexSlot& slot = DmiReaderState.index.slots[kDmiBaseBoardType];
       if (slot.count < kDmiIndexEntries) {
-        slot.handles[slot.count] = Le16(g_dmi.scratch + 2);
+        slot.handles[slot.count] = ReadLe16(DmiReaderState.scratch + 2);
         slot.positions[slot.count] = position;
         ++slot.count;
       }
@@ -358,9 +316,9 @@ int ScanDMIStructures() {
 }
 
 bool SetDMIStringPointers() {
-  const std::uint8_t* scratch = g_dmi.scratch;
-  const std::size_t capacity = g_dmi.scratch_capacity;
-  DmiStringPointers& sp = g_dmi.strings;
+  const std::uint8_t* scratch = DmiReaderState.scratch;
+  const std::size_t capacity = DmiReaderState.scratch_capacity;
+  DmiStringPointers& sp = DmiReaderState.strings;
   if (scratch == nullptr || capacity < 2)
     return false;
   std::size_t pos = scratch[1];
@@ -397,7 +355,7 @@ namespace {
 const char* StringEntry(std::uint8_t number) {
   if (number == 0 || number > kDmiStringEntries)
     return kDmiEmptyText;
-  const char* entry = g_dmi.strings.entries[number - 1];
+  const char* entry = DmiReaderState.strings.entries[number - 1];
   return entry != nullptr ? entry : kDmiEmptyText;
 }
 
@@ -413,20 +371,20 @@ void CopyField(char (&field)[128], const char* text) {
 }  // namespace
 
 void ExtractDMIBoardIdentity(BoardIdentity& identity) {
-  DmiStructureIndexSlot& slot = g_dmi.index.slots[kDmiBaseBoardType];
+  DmiStructureIndexSlot& slot = DmiReaderState.index.slots[kDmiBaseBoardType];
   for (int i = 0; i < slot.count; ++i) {
     // Copy the recorded structure again to the same place, so the string entries still refer
     // to its strings.
-    GetDMIStructure(&slot.positions[i], g_dmi.scratch, g_dmi.scratch_capacity);
-    const std::uint8_t manufacturer = g_dmi.scratch[4];
-    const std::uint8_t product = g_dmi.scratch[5];
+    GetDMIStructure(&slot.positions[i], DmiReaderState.scratch, DmiReaderState.scratch_capacity);
+    const std::uint8_t manufacturer = DmiReaderState.scratch[4];
+    const std::uint8_t product = DmiReaderState.scratch[5];
     CopyField(identity.manufacturer, StringEntry(manufacturer));
     CopyField(identity.product, StringEntry(product));
   }
 }
 
 void ClearDMIStructureIndex() {
-  for (DmiStructureIndexSlot& slot : g_dmi.index.slots) {
+  for (DmiStructureIndexSlot& slot : DmiReaderState.index.slots) {
     if (slot.count == 0)
       continue;
     for (int i = 0; i < slot.count && i < kDmiIndexEntries; ++i) {
@@ -441,20 +399,20 @@ namespace {
 
 // Frees what one call allocated, on every way out.
 void FreeBuffers(DmiAllocator& memory) {
-  if (g_dmi.stitched != nullptr) {
-    memory.Free(g_dmi.stitched);
-    g_dmi.stitched = nullptr;
+  if (DmiReaderState.stitched != nullptr) {
+    memory.Free(DmiReaderState.stitched);
+    DmiReaderState.stitched = nullptr;
   }
-  if (g_dmi.scratch != nullptr) {
-    memory.Free(g_dmi.scratch);
-    g_dmi.scratch = nullptr;
+  if (DmiReaderState.scratch != nullptr) {
+    memory.Free(DmiReaderState.scratch);
+    DmiReaderState.scratch = nullptr;
   }
-  g_dmi.scratch_capacity = 0;
+  DmiReaderState.scratch_capacity = 0;
 }
 
 struct DebugScope {
-  explicit DebugScope(DmiDebugOutput& out) { g_dmi.debug = &out; }
-  ~DebugScope() { g_dmi.debug = nullptr; }
+  explicit DebugScope(DmiDebugOutput& out) { DmiReaderState.debug = &out; }
+  ~DebugScope() { DmiReaderState.debug = nullptr; }
 };
 
 // Makes the table contiguous: in place when the driver reports one piece (or a second piece for
@@ -462,20 +420,20 @@ struct DebugScope {
 // cannot be read or the copy cannot be allocated.
 const std::uint8_t* AcquireTable(const DmiPlatform& platform, const DmiTableDescriptor& d,
                                  std::uint16_t length) {
-  const std::uint32_t head = kDmiPageSize - (d.FirstPiece % kDmiPageSize);
-  if (d.SecondPiece == 0 || length <= head)
+  const TablePieces pieces = SplitAtPage(d.FirstPiece, length);
+  if (d.SecondPiece == 0 || pieces.tail_length == 0)
     return platform.addresses.Read(d.FirstPiece, length);
 
-  g_dmi.stitched = platform.memory.AllocateZeroed(length);
-  if (g_dmi.stitched == nullptr)
+  DmiReaderState.stitched = platform.memory.AllocateZeroed(length);
+  if (DmiReaderState.stitched == nullptr)
     return nullptr;
-  const std::uint8_t* first = platform.addresses.Read(d.FirstPiece, head);
-  const std::uint8_t* second = platform.addresses.Read(d.SecondPiece, length - head);
+  const std::uint8_t* first = platform.addresses.Read(d.FirstPiece, pieces.head_length);
+  const std::uint8_t* second = platform.addresses.Read(d.SecondPiece, pieces.tail_length);
   if (first == nullptr || second == nullptr)
     return nullptr;
-  std::memcpy(g_dmi.stitched, first, head);
-  std::memcpy(g_dmi.stitched + head, second, length - head);
-  return g_dmi.stitched;
+  std::memcpy(DmiReaderState.stitched, first, pieces.head_length);
+  std::memcpy(DmiReaderState.stitched + pieces.head_length, second, pieces.tail_length);
+  return DmiReaderState.stitched;
 }
 
 }  // namespace
@@ -486,21 +444,21 @@ std::uint16_t ReadBoardIdentity(const DmiPlatform& platform, const DmiTableReque
     return kDmiStatusChannelInvalid;
   DebugScope debug_scope(platform.debug);
 
-  if (g_dmi.scratch_size < kDmiMinScratchSize)
-    g_dmi.scratch_size = kDmiMinScratchSize;
-  g_dmi.scratch = platform.memory.AllocateZeroed(g_dmi.scratch_size);
-  if (g_dmi.scratch == nullptr)
+  if (DmiReaderState.scratch_size < kDmiMinScratchSize)
+    DmiReaderState.scratch_size = kDmiMinScratchSize;
+  DmiReaderState.scratch = platform.memory.AllocateZeroed(DmiReaderState.scratch_size);
+  if (DmiReaderState.scratch == nullptr)
     return kDmiStatusGetTableFailed;
-  g_dmi.scratch_capacity = g_dmi.scratch_size;
+  DmiReaderState.scratch_capacity = DmiReaderState.scratch_size;
 
   // The descriptor goes back to the driver exactly as it came, so keep its raw bytes.
   std::uint8_t raw[DmiTableDescriptor::kSize] = {};
-  PutLe32(raw + 4, 0);  // SecondPiece
+  WriteLe32(raw + kDescSecondPiece, 0);
   if (!platform.device.Control(requests.get_table, nullptr, 0, raw, sizeof(raw))) {
     FreeBuffers(platform.memory);
     return kDmiStatusGetTableFailed;
   }
-  const DmiTableDescriptor d = DmiTableDescriptor::Parse(raw);
+  const DmiTableDescriptor d = DmiTableDescriptor::Decode(raw);
   const std::uint16_t length = static_cast<std::uint16_t>(d.TableLength);
   if (length == 0) {
     FreeBuffers(platform.memory);
@@ -514,16 +472,17 @@ std::uint16_t ReadBoardIdentity(const DmiPlatform& platform, const DmiTableReque
     FreeBuffers(platform.memory);
     return kDmiStatusGetTableFailed;
   }
-  g_dmi.table = table;
+  DmiReaderState.table = table;
 
-  g_dmi.structure_count = d.StructureCount;
-  g_dmi.max_structure_size = d.MaxStructureSize;
-  g_dmi.driver_value1 = d.DriverValue1;
-  g_dmi.table_length = length;
-  g_dmi.driver_value2 = d.DriverValue2;
-  g_dmi.driver_value3 = d.DriverValue3;
+  DmiReaderState.structure_count = d.StructureCount;
+  DmiReaderState.max_structure_size = d.MaxStructureSize;
+  DmiReaderState.driver_value1 = d.DriverValue1;
+  DmiReaderState.table_length = length;
+  DmiReaderState.driver_value2 = d.DriverValue2;
+  DmiReaderState.driver_value3 = d.DriverValue3;
 
-  GetDMITableInfo(g_dmi.walk_count, g_dmi.scratch_size, g_dmi.walk_value1, g_dmi.walk_length);
+  GetDMITableInfo(DmiReaderState.walk_count, DmiReaderState.scratch_size,
+                  DmiReaderState.walk_value1, DmiReaderState.walk_length);
   ScanDMIStructures();
   ExtractDMIBoardIdentity(identity);
   ClearDMIStructureIndex();

@@ -1,5 +1,5 @@
-// The reader's inner pieces: the descriptor record, the module-level state, and the walker and
-// string routines. Only the reader itself, its tests and the fuzzer include this header.
+// The reader's inner pieces: the module-level state, and the walker and string routines. Only the
+// reader itself, its tests and the fuzzer include this header.
 #pragma once
 
 #include <cstddef>
@@ -8,27 +8,7 @@
 #include "dmi_reader.h"
 #include "protocol/device_protocol.h"
 
-// What the driver answers on the get-table request and takes back, unchanged, on the release.
-// Little-endian on the wire (layout in protocol/device_protocol.h); Parse and Write keep every
-// one of its bytes.
-struct DmiTableDescriptor {
-  std::uint32_t FirstPiece = 0;        // address of the table's first byte
-  std::uint32_t SecondPiece = 0;       // 0, or where the part past FirstPiece's page continues
-  std::uint16_t StructureCount = 0;    // bound for structure handles
-  std::uint16_t MaxStructureSize = 0;  // scratch size requested for the next acquisition
-  std::uint32_t DriverValue1 = 0;
-  std::uint32_t TableLength = 0;  // only the low 16 bits count
-  std::uint32_t DriverValue2 = 0;
-  std::uint16_t DriverValue3 = 0;
-  std::uint16_t Unnamed = 0;  // bytes 26-27, never read by the reader
-
-  static constexpr std::size_t kSize = kTableDescriptorSize;
-  static DmiTableDescriptor Parse(const std::uint8_t* bytes);
-  void Write(std::uint8_t* bytes) const;
-};
-
 inline constexpr std::uint16_t kDmiMinScratchSize = 8196;
-inline constexpr std::uint32_t kDmiPageSize = kTablePageSize;
 inline constexpr int kDmiIndexSlots = 16;
 inline constexpr int kDmiIndexEntries = 20;
 inline constexpr int kDmiStringEntries = 20;
@@ -53,7 +33,8 @@ struct DmiStringPointers {
   const std::uint8_t* end_position;
 };
 
-struct DmiReaderState {
+// The reader's module-level state, one set of variables: DmiReaderState.
+struct DmiReaderVariables {
   const std::uint8_t* table;  // the contiguous table: in place, or the stitched copy
   std::uint16_t scratch_size;
   std::uint8_t* scratch;
@@ -82,7 +63,7 @@ struct DmiReaderState {
   DmiDebugOutput* debug;
 };
 
-extern DmiReaderState g_dmi;
+extern DmiReaderVariables DmiReaderState;
 
 // The cursor value that ends a walk after the structure just copied.
 const std::uint8_t* DmiEndMarker();
@@ -110,8 +91,8 @@ std::uint16_t GetDMIStructure(const std::uint8_t** cursor, std::uint8_t* destina
 // 1 when the walk ended normally, 0 when GetDMIStructure failed.
 int ScanDMIStructures();
 
-// Builds g_dmi.strings from the structure in the scratch buffer. False when the build would
-// read past the scratch buffer (entries set before that stay).
+// Builds DmiReaderState.strings from the structure in the scratch buffer. False when the build
+// would read past the scratch buffer (entries set before that stay).
 bool SetDMIStringPointers();
 
 // Copies the recorded base board's manufacturer and product into identity.

@@ -153,10 +153,28 @@ void PrintJson(const DmiRunResult& r) {
   std::fputs(line.c_str(), stdout);
 }
 
+// A table's strings go to a terminal: every byte outside printable ASCII, and the backslash,
+// becomes an escape (\xHH, \\), so no table can send the terminal control sequences.
+std::string Printable(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof(buf), "\\x%02x", c);
+      out += buf;
+    }
+  }
+  return out;
+}
+
 void PrintText(const DmiRunResult& r) {
   std::printf("status: %u\n", static_cast<unsigned>(r.status));
-  std::printf("manufacturer: %s\n", Field(r.identity.manufacturer).c_str());
-  std::printf("product: %s\n", Field(r.identity.product).c_str());
+  std::printf("manufacturer: %s\n", Printable(Field(r.identity.manufacturer)).c_str());
+  std::printf("product: %s\n", Printable(Field(r.identity.product)).c_str());
   for (const std::string& line : r.debug) {
     std::printf("debug: %s%s", line.c_str(), line.empty() || line.back() != '\n' ? "\n" : "");
   }
@@ -180,21 +198,22 @@ int main(int argc, char** argv) {
       return 2;
   }
 
-  TableImage image;
+  TableFile file;
   std::string error;
-  if (!LoadTableFile(path, image, error)) {
+  if (!LoadTableFile(path, file, error)) {
     std::fprintf(stderr, "dmiread: %s\n", error.c_str());
     return 2;
+  }
+  if (file.not_a_dump != smbios::TableProblem::kNone) {
+    std::fprintf(stderr, "dmiread: %s: read as a raw table, not as a dump: %s\n", path.c_str(),
+                 smbios::DescribeTableProblem(file.not_a_dump));
   }
 
   SimTable table;
   table.page_offset = static_cast<std::uint32_t>(o.page_offset);
-  table.structure_count =
-      o.count >= 0
-          ? static_cast<std::uint16_t>(o.count)
-          : image.structure_count.value_or(CountStructures(image.table.data(), image.table.size()));
-  table.max_structure_size = image.max_structure_size;
-  table.bytes = std::move(image.table);
+  table.structure_count = o.count >= 0 ? static_cast<std::uint16_t>(o.count) : file.structure_count;
+  table.max_structure_size = file.max_structure_size;
+  table.bytes = std::move(file.table);
 
   const DmiRunResult result = RunReaderOnSimTable(table);
   if (o.json) {

@@ -180,31 +180,22 @@ bool ParseConfig(const char* text, size_t size, Config& config, ConfigError& err
 }
 
 const char* DescribeConfigProblem(ConfigProblem problem) {
-  switch (problem) {
-    case ConfigProblem::kNone:
-      return "no problem";
-    case ConfigProblem::kNoEquals:
-      return "expected key = value, got";
-    case ConfigProblem::kUnknownKey:
-      return "unknown key";
-    case ConfigProblem::kRepeatedKey:
-      return "key given twice";
-    case ConfigProblem::kEmptyValue:
-      return "no value for";
-    case ConfigProblem::kBadNumber:
-      return "not a decimal or 0x hexadecimal number";
-    case ConfigProblem::kOffsetRange:
-      return "offset not within 0 to 4095";
-    case ConfigProblem::kProbeRange:
-      return "probe word not within 0 to 0xffff";
-    case ConfigProblem::kBadFailMode:
-      return "fail is none, probe, table or release, not";
-    case ConfigProblem::kPathTooLong:
-      return "table path longer than 259 bytes";
-    case ConfigProblem::kControlCharacter:
-      return "control character in line";
-  }
-  return "unknown problem";
+  // In the order of ConfigProblem.
+  static const char* const kTexts[] = {"no problem",
+                                       "expected key = value, got",
+                                       "unknown key",
+                                       "key given twice",
+                                       "no value for",
+                                       "not a decimal or 0x hexadecimal number",
+                                       "offset not within 0 to 4095",
+                                       "probe word not within 0 to 0xffff",
+                                       "fail is none, probe, table or release, not",
+                                       "table path longer than 259 bytes",
+                                       "control character in line"};
+  static_assert(
+      sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConfigProblem::kControlCharacter) + 1,
+      "one text for each problem");
+  return TextFor(kTexts, static_cast<size_t>(problem), "unknown problem");
 }
 
 bool FormatLineMessage(char* out, size_t out_size, const char* file, uint32_t line,

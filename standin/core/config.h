@@ -3,7 +3,8 @@
 // blank lines, spaces and tabs around keys and values, CRLF or LF line ends and a leading UTF-8
 // byte order mark are all accepted. Keys (lower case, each at most once):
 //   table   a structure table file: a dump with an entry point at offset 0 or a raw table,
-//           relative to the configuration's folder or absolute. Without it: the firmware's table.
+//           a plain file name in the configuration's folder (IsPlainFileName: no other folder,
+//           drive, share or device). Without it: the firmware's table.
 //   offset  0 to 4095: where the table starts within its page (default 0)
 //   probe   the 16-bit probe answer, decimal or 0x hexadecimal (default 0x0101)
 //   fail    none (default), probe, table or release: that request fails

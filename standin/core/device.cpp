@@ -9,9 +9,9 @@ TableLayout PlanTableLayout(uint32_t offset, uint32_t length) {
   layout.offset = offset % kTablePageSize;
   if (length == 0)
     return layout;
-  const uint32_t room = kTablePageSize - layout.offset;
-  layout.head_length = length < room ? length : room;
-  layout.tail_length = length - layout.head_length;
+  const TablePieces pieces = SplitAtPage(layout.offset, length);
+  layout.head_length = pieces.head_length;
+  layout.tail_length = pieces.tail_length;
   layout.head_view_size = kTablePageSize;
   layout.tail_view_size =
       (layout.tail_length + kTablePageSize - 1) / kTablePageSize * kTablePageSize;
@@ -25,32 +25,6 @@ void FillPieces(const TableLayout& layout, const uint8_t* table, uint8_t* head_p
     CopyBytes(tail_pages, table + layout.head_length, layout.tail_length);
 }
 
-void WriteDescriptor(const DescriptorFields& f, uint8_t* out) {
-  WriteLe(out + kDescFirstPiece, f.first_piece, 4);
-  WriteLe(out + kDescSecondPiece, f.second_piece, 4);
-  WriteLe(out + kDescStructureCount, f.structure_count, 2);
-  WriteLe(out + kDescMaxStructureSize, f.max_structure_size, 2);
-  WriteLe(out + kDescDriverValue1, f.driver_value1, 4);
-  WriteLe(out + kDescTableLength, f.table_length, 4);
-  WriteLe(out + kDescDriverValue2, f.driver_value2, 4);
-  WriteLe(out + kDescDriverValue3, f.driver_value3, 2);
-  WriteLe(out + kDescUnnamed, f.unnamed, 2);
-}
-
-DescriptorFields ReadDescriptor(const uint8_t* in) {
-  DescriptorFields f;
-  f.first_piece = ReadLe(in + kDescFirstPiece, 4);
-  f.second_piece = ReadLe(in + kDescSecondPiece, 4);
-  f.structure_count = static_cast<uint16_t>(ReadLe(in + kDescStructureCount, 2));
-  f.max_structure_size = static_cast<uint16_t>(ReadLe(in + kDescMaxStructureSize, 2));
-  f.driver_value1 = ReadLe(in + kDescDriverValue1, 4);
-  f.table_length = ReadLe(in + kDescTableLength, 4);
-  f.driver_value2 = ReadLe(in + kDescDriverValue2, 4);
-  f.driver_value3 = static_cast<uint16_t>(ReadLe(in + kDescDriverValue3, 2));
-  f.unnamed = static_cast<uint16_t>(ReadLe(in + kDescUnnamed, 2));
-  return f;
-}
-
 bool HandoutBook::Add(const Handout& handout) {
   for (size_t i = 0; i < kCapacity; ++i) {
     if (!used_[i]) {
@@ -62,21 +36,22 @@ bool HandoutBook::Add(const Handout& handout) {
   return false;
 }
 
-bool HandoutBook::Take(uintptr_t owner, const uint8_t* descriptor, Handout& taken) {
+HandoutBook::Taken HandoutBook::Take(uintptr_t process, const uint8_t* descriptor, Handout& taken) {
   for (size_t i = 0; i < kCapacity; ++i) {
-    if (used_[i] && entries_[i].owner == owner &&
-        SameBytes(entries_[i].descriptor, descriptor, kTableDescriptorSize)) {
+    if (used_[i] && SameBytes(entries_[i].descriptor, descriptor, kTableDescriptorSize)) {
+      if (entries_[i].process != process)
+        return Taken::kOtherProcess;
       taken = entries_[i];
       used_[i] = false;
-      return true;
+      return Taken::kTaken;
     }
   }
-  return false;
+  return Taken::kNone;
 }
 
-bool HandoutBook::TakeOneOf(uintptr_t owner, bool any_owner, Handout& taken) {
+bool HandoutBook::TakeAny(Handout& taken) {
   for (size_t i = 0; i < kCapacity; ++i) {
-    if (used_[i] && (any_owner || entries_[i].owner == owner)) {
+    if (used_[i]) {
       taken = entries_[i];
       used_[i] = false;
       return true;
@@ -92,6 +67,51 @@ size_t HandoutBook::count() const {
   return n;
 }
 
+namespace {
+
+// S-1-5-18 (the system) or S-1-5-32-544 (the administrators), as NT lays a SID out.
+uint8_t* WriteSid(uint8_t* out, bool administrators) {
+  const uint8_t count = administrators ? 2 : 1;
+  out[0] = 1;  // revision
+  out[1] = count;
+  FillBytes(out + 2, 0, 5);
+  out[7] = 5;  // the NT authority, 6 bytes big-endian
+  WriteLe32(out + 8, administrators ? 32 : 18);
+  if (administrators)
+    WriteLe32(out + 12, 544);
+  return out + 8 + 4 * count;
+}
+
+uint8_t* WriteAllowedAce(uint8_t* out, bool administrators) {
+  const uint16_t size = administrators ? 24 : 20;
+  out[0] = 0;  // ACCESS_ALLOWED_ACE_TYPE
+  out[1] = 0;  // no inheritance flags
+  WriteLe16(out + 2, size);
+  WriteLe32(out + 4, kFileAllAccess);
+  WriteSid(out + 8, administrators);
+  return out + size;
+}
+
+}  // namespace
+
+void WriteDeviceSecurity(uint8_t* out) {
+  constexpr uint32_t kOwner = 20, kGroup = kOwner + 16, kDacl = kGroup + 12;
+  FillBytes(out, 0, kDeviceSecuritySize);
+  out[0] = 1;                  // revision
+  WriteLe16(out + 2, 0x8004);  // SE_SELF_RELATIVE | SE_DACL_PRESENT
+  WriteLe32(out + 4, kOwner);
+  WriteLe32(out + 8, kGroup);
+  WriteLe32(out + 12, 0);  // no SACL
+  WriteLe32(out + 16, kDacl);
+  WriteSid(out + kOwner, true);
+  WriteSid(out + kGroup, false);
+  uint8_t* acl = out + kDacl;
+  acl[0] = 2;  // ACL_REVISION
+  WriteLe16(acl + 2, static_cast<uint16_t>(kDeviceSecuritySize - kDacl));
+  WriteLe16(acl + 4, 2);  // two ACEs
+  WriteAllowedAce(WriteAllowedAce(acl + 8, false), true);
+}
+
 bool TableMapper::Map(uintptr_t, const TableLayout&, uintptr_t&, uintptr_t&) {
   return false;
 }
@@ -99,25 +119,38 @@ bool TableMapper::Map(uintptr_t, const TableLayout&, uintptr_t&, uintptr_t&) {
 void TableMapper::Unmap(uintptr_t, uintptr_t, uintptr_t) {}
 
 const char* DescribeAnswer(Answer answer) {
+  // In the order of Answer.
+  static const char* const kTexts[] = {"done",
+                                       "unknown request",
+                                       "buffer of the wrong size",
+                                       "failed as configured",
+                                       "descriptor not handed out",
+                                       "release from another process",
+                                       "could not map the table",
+                                       "too many tables mapped",
+                                       "pieces adjacent"};
+  static_assert(
+      sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(Answer::kAdjacentPieces) + 1,
+      "one text for each answer");
+  return TextFor(kTexts, static_cast<size_t>(answer), "unknown answer");
+}
+
+uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {
   switch (answer) {
     case Answer::kDone:
-      return "done";
+      return codes.done;
     case Answer::kUnknownRequest:
-      return "unknown request";
+      return codes.unknown_request;
     case Answer::kWrongSize:
-      return "buffer of the wrong size";
-    case Answer::kFailing:
-      return "failed as configured";
     case Answer::kNotHandedOut:
-      return "descriptor not handed out";
-    case Answer::kMapFailed:
-      return "could not map the table";
-    case Answer::kTooManyTables:
-      return "too many tables mapped";
-    case Answer::kAdjacentPieces:
-      return "pieces adjacent";
+      return codes.bad_parameter;
+    case Answer::kOtherProcess:
+      return codes.other_process;
+    case Answer::kFailing:
+      return codes.failing;
+    default:
+      return codes.no_resources;
   }
-  return "unknown answer";
 }
 
 TableFacts FactsOf(const TableImage& image) {
@@ -139,7 +172,46 @@ StandinDevice::StandinDevice(const Config& config, const TableFacts& table,
       codes_(codes),
       mapper_(mapper) {}
 
-Answer StandinDevice::Control(uintptr_t owner, uintptr_t process, uint32_t code, const void* in,
+void StandinDevice::Open(HandoutBook& book) {
+  if (book.listed_)
+    return;
+  book.previous_ = nullptr;
+  book.next_ = books_;
+  if (books_ != nullptr)
+    books_->previous_ = &book;
+  books_ = &book;
+  book.listed_ = true;
+}
+
+void StandinDevice::Close(HandoutBook& book) {
+  Handout handout;
+  while (book.TakeAny(handout))
+    mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
+  if (!book.listed_)
+    return;
+  if (book.previous_ != nullptr)
+    book.previous_->next_ = book.next_;
+  else
+    books_ = book.next_;
+  if (book.next_ != nullptr)
+    book.next_->previous_ = book.previous_;
+  book.next_ = book.previous_ = nullptr;
+  book.listed_ = false;
+}
+
+void StandinDevice::ReleaseAll() {
+  while (books_ != nullptr)
+    Close(*books_);
+}
+
+size_t StandinDevice::outstanding() const {
+  size_t n = 0;
+  for (const HandoutBook* book = books_; book != nullptr; book = book->next_)
+    n += book->count();
+  return n;
+}
+
+Answer StandinDevice::Control(HandoutBook& book, uintptr_t process, uint32_t code, const void* in,
                               uint32_t in_size, void* out, uint32_t out_size, uint32_t& returned) {
   returned = 0;
   if (code != codes_.probe && code != codes_.get_table && code != codes_.release_table)
@@ -153,7 +225,7 @@ Answer StandinDevice::Control(uintptr_t owner, uintptr_t process, uint32_t code,
       return Answer::kWrongSize;
     if (fail_ == FailMode::kProbe)
       return Answer::kFailing;
-    WriteLe(static_cast<uint8_t*>(out), probe_, 2);
+    WriteLe16(static_cast<uint8_t*>(out), probe_);
     returned = kProbeWordSize;
     return Answer::kDone;
   }
@@ -162,34 +234,34 @@ Answer StandinDevice::Control(uintptr_t owner, uintptr_t process, uint32_t code,
       return Answer::kWrongSize;
     if (fail_ == FailMode::kTable)
       return Answer::kFailing;
-    const Answer answer = GetTable(owner, process, static_cast<uint8_t*>(out));
+    const Answer answer = GetTable(book, process, static_cast<uint8_t*>(out));
     if (answer == Answer::kDone)
       returned = kTableDescriptorSize;
     return answer;
   }
   if (in_size != kTableDescriptorSize || out_size != 0)
     return Answer::kWrongSize;
-  return ReleaseTable(owner, static_cast<const uint8_t*>(in));
+  return ReleaseTable(book, process, static_cast<const uint8_t*>(in));
 }
 
-Answer StandinDevice::GetTable(uintptr_t owner, uintptr_t process, uint8_t* out) {
-  DescriptorFields fields;
-  fields.structure_count = table_.structure_count;
-  fields.max_structure_size = table_.max_structure_size;
-  fields.driver_value1 = table_.table_address;
-  fields.table_length = table_.length;
-  fields.driver_value2 = ++serial_;  // no two handouts alike, even at reused addresses
-  fields.driver_value3 = table_.version;
+Answer StandinDevice::GetTable(HandoutBook& book, uintptr_t process, uint8_t* out) {
+  DmiTableDescriptor fields;
+  fields.StructureCount = table_.structure_count;
+  fields.MaxStructureSize = table_.max_structure_size;
+  fields.DriverValue1 = table_.table_address;
+  fields.TableLength = table_.length;
+  fields.DriverValue2 = ++serial_;  // no two handouts alike, even at reused addresses
+  fields.DriverValue3 = table_.version;
   if (layout_.head_view_size == 0) {
     // An empty table: nothing to map, and the reader sends no release for it.
-    WriteDescriptor(fields, out);
+    fields.Encode(out);
     return Answer::kDone;
   }
-  if (book_.count() == HandoutBook::kCapacity)
+  if (book.count() == HandoutBook::kCapacity)
     return Answer::kTooManyTables;
+  Open(book);  // listed from its first handout on, in case the platform did not open it
 
   Handout handout;
-  handout.owner = owner;
   handout.process = process;
   if (!mapper_.Map(process, layout_, handout.head_view, handout.tail_view))
     return Answer::kMapFailed;
@@ -199,35 +271,30 @@ Answer StandinDevice::GetTable(uintptr_t owner, uintptr_t process, uint8_t* out)
     mapper_.Unmap(process, handout.head_view, handout.tail_view);
     return Answer::kAdjacentPieces;
   }
-  fields.first_piece = static_cast<uint32_t>(handout.head_view + layout_.offset);
-  fields.second_piece = layout_.tail_length > 0 ? static_cast<uint32_t>(handout.tail_view) : 0;
-  WriteDescriptor(fields, handout.descriptor);
-  book_.Add(handout);
+  fields.FirstPiece = static_cast<uint32_t>(handout.head_view + layout_.offset);
+  fields.SecondPiece = layout_.tail_length > 0 ? static_cast<uint32_t>(handout.tail_view) : 0;
+  fields.Encode(handout.descriptor);
+  book.Add(handout);
   CopyBytes(out, handout.descriptor, kTableDescriptorSize);
   return Answer::kDone;
 }
 
-Answer StandinDevice::ReleaseTable(uintptr_t owner, const uint8_t* in) {
+Answer StandinDevice::ReleaseTable(HandoutBook& book, uintptr_t process, const uint8_t* in) {
   Handout handout;
-  if (!book_.Take(owner, in, handout))
-    return Answer::kNotHandedOut;
+  switch (book.Take(process, in, handout)) {
+    case HandoutBook::Taken::kNone:
+      return Answer::kNotHandedOut;
+    case HandoutBook::Taken::kOtherProcess:
+      // A handle passed on to another process: its views are not that process's to drop, and
+      // the table stays mapped where it lives until its own process releases it or the open
+      // ends.
+      return Answer::kOtherProcess;
+    case HandoutBook::Taken::kTaken:
+      break;
+  }
   // Unmapped even when the release is configured to fail: the caller will not send it again.
   mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
   return fail_ == FailMode::kRelease ? Answer::kFailing : Answer::kDone;
-}
-
-void StandinDevice::Drop(uintptr_t owner, bool any_owner) {
-  Handout handout;
-  while (book_.TakeOneOf(owner, any_owner, handout))
-    mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
-}
-
-void StandinDevice::ReleaseOwner(uintptr_t owner) {
-  Drop(owner, false);
-}
-
-void StandinDevice::ReleaseAll() {
-  Drop(0, true);
 }
 
 }  // namespace standin

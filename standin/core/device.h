@@ -28,46 +28,37 @@ TableLayout PlanTableLayout(uint32_t offset, uint32_t length);
 void FillPieces(const TableLayout& layout, const uint8_t* table, uint8_t* head_page,
                 uint8_t* tail_pages);
 
-// The descriptor's fields, written little-endian at the offsets the protocol gives.
-struct DescriptorFields {
-  uint32_t first_piece = 0;
-  uint32_t second_piece = 0;
-  uint16_t structure_count = 0;
-  uint16_t max_structure_size = 0;
-  uint32_t driver_value1 = 0;
-  uint32_t table_length = 0;
-  uint32_t driver_value2 = 0;
-  uint16_t driver_value3 = 0;
-  uint16_t unnamed = 0;
-};
-
-void WriteDescriptor(const DescriptorFields& fields, uint8_t* out);
-DescriptorFields ReadDescriptor(const uint8_t* in);
-
-// Addresses are the caller's; `owner` is what a handout belongs to (an open of the device) and
-// `process` the address space its views live in.
+// Addresses are the caller's; `process` is what the platform names the address space the views
+// were mapped into (the kernel driver: its process object, held for as long as the handout).
 struct Handout {
-  uintptr_t owner = 0;
   uintptr_t process = 0;
   uintptr_t head_view = 0;
   uintptr_t tail_view = 0;
   uint8_t descriptor[kTableDescriptorSize] = {};
 };
 
+// The handouts of one open of the device, at most kCapacity: one open that holds them all
+// stops no other open. The device keeps every open book on a list, for the unload.
 class HandoutBook {
  public:
   static constexpr size_t kCapacity = 16;
+  enum class Taken : uint8_t { kNone, kOtherProcess, kTaken };
 
   bool Add(const Handout& handout);
-  // Removes and returns the handout whose owner and all 28 descriptor bytes match.
-  bool Take(uintptr_t owner, const uint8_t* descriptor, Handout& taken);
-  // Removes and returns any handout of `owner` (any at all with `any_owner`).
-  bool TakeOneOf(uintptr_t owner, bool any_owner, Handout& taken);
+  // Removes and returns the handout whose 28 descriptor bytes match, when it lives in
+  // `process`; one that lives in another process stays (kOtherProcess).
+  Taken Take(uintptr_t process, const uint8_t* descriptor, Handout& taken);
+  // Removes and returns any handout.
+  bool TakeAny(Handout& taken);
   size_t count() const;
 
  private:
+  friend class StandinDevice;
   Handout entries_[kCapacity];
   bool used_[kCapacity] = {};
+  HandoutBook* next_ = nullptr;
+  HandoutBook* previous_ = nullptr;
+  bool listed_ = false;
 };
 
 // Makes the table readable in a caller's address space, and undoes it. Each stand-in has its
@@ -75,8 +66,9 @@ class HandoutBook {
 class TableMapper {
  public:
   // Maps the head page (layout.head_view_size bytes) and, when there is a tail, the tail pages
-  // at an address that does not follow the head page, both read-only. False leaves nothing
-  // mapped.
+  // at an address that does not follow the head page, both read-only and such that they cannot
+  // be made writable. False leaves nothing mapped. A mapper that names processes by an object
+  // holds it from a successful Map to the Unmap of the same views.
   virtual bool Map(uintptr_t process, const TableLayout& layout, uintptr_t& head_view,
                    uintptr_t& tail_view);
   virtual void Unmap(uintptr_t process, uintptr_t head_view, uintptr_t tail_view);
@@ -100,13 +92,21 @@ enum class Answer : uint8_t {
   kUnknownRequest,
   kWrongSize,     // an input or output buffer of the wrong size (or missing)
   kFailing,       // the configuration makes this request fail
-  kNotHandedOut,  // a release of a descriptor this device did not hand to this owner
+  kNotHandedOut,  // a release of a descriptor this open does not hold
+  kOtherProcess,  // a release sent from another process than the one the table lives in
   kMapFailed,
   kTooManyTables,  // the book is full: every handout is still mapped
   kAdjacentPieces  // the mapper put the tail right behind the head page
 };
 
 const char* DescribeAnswer(Answer answer);
+
+// What the answers are called on a platform (NTSTATUS values for the kernel driver, Win32 error
+// codes for the VxD), and the code of one answer.
+struct AnswerCodes {
+  uint32_t done, unknown_request, bad_parameter, other_process, failing, no_resources;
+};
+uint32_t CodeOf(Answer answer, const AnswerCodes& codes);
 
 struct TableFacts {
   uint32_t length = 0;
@@ -118,27 +118,38 @@ struct TableFacts {
 
 TableFacts FactsOf(const TableImage& image);
 
+// Who may open the kernel driver's device: the system and the administrators, with every file
+// right, and nobody else. A self-relative security descriptor, in the layout NT has had since
+// its first release (revision 1; owner Administrators, group SYSTEM, no SACL, a revision-2 DACL
+// of two access-allowed ACEs), for the kernel's access check at each open.
+inline constexpr size_t kDeviceSecuritySize = 100;
+inline constexpr uint32_t kFileAllAccess = 0x001F01FF;
+void WriteDeviceSecurity(uint8_t* out);
+
 class StandinDevice {
  public:
   StandinDevice(const Config& config, const TableFacts& table, const RequestCodes& codes,
                 TableMapper& mapper);
 
-  // One request. `in` and `out` may be the same buffer (METHOD_BUFFERED); `returned` gets the
-  // byte count written to `out`.
-  Answer Control(uintptr_t owner, uintptr_t process, uint32_t code, const void* in,
+  // An open begins with its own empty book, and ends (its handle closing) with whatever it
+  // still holds unmapped. The book must stay put in between.
+  void Open(HandoutBook& book);
+  void Close(HandoutBook& book);
+
+  // One request of the open that owns `book`, sent from `process`. `in` and `out` may be the
+  // same buffer (METHOD_BUFFERED); `returned` gets the byte count written to `out`.
+  Answer Control(HandoutBook& book, uintptr_t process, uint32_t code, const void* in,
                  uint32_t in_size, void* out, uint32_t out_size, uint32_t& returned);
 
-  // Unmaps whatever `owner` still holds (its handle is closing), or everything (unload).
-  void ReleaseOwner(uintptr_t owner);
+  // Closes every open still listed (unload).
   void ReleaseAll();
 
   const TableLayout& layout() const { return layout_; }
-  size_t outstanding() const { return book_.count(); }
+  size_t outstanding() const;
 
  private:
-  Answer GetTable(uintptr_t owner, uintptr_t process, uint8_t* out);
-  Answer ReleaseTable(uintptr_t owner, const uint8_t* in);
-  void Drop(uintptr_t owner, bool any_owner);
+  Answer GetTable(HandoutBook& book, uintptr_t process, uint8_t* out);
+  Answer ReleaseTable(HandoutBook& book, uintptr_t process, const uint8_t* in);
 
   uint16_t probe_;
   FailMode fail_;
@@ -146,7 +157,7 @@ class StandinDevice {
   TableLayout layout_;
   RequestCodes codes_;
   TableMapper& mapper_;
-  HandoutBook book_;
+  HandoutBook* books_ = nullptr;  // every open book
   uint32_t serial_ = 0;
 };
 

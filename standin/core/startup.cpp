@@ -31,12 +31,94 @@ bool LoadFirmware(const char* config_name, FileReader& files, Startup& startup) 
 
 }  // namespace
 
-FileReader::Result FileReader::ReadWhole(Slot, const char*, uint32_t, const uint8_t*&, uint32_t&) {
+FileReader::Result FileReader::ReadWhole(Slot slot, const char* path, uint32_t max_size,
+                                         const uint8_t*& bytes, uint32_t& size) {
+  Result result = Open(path);
+  if (result != Result::kRead)
+    return result;
+  uint32_t low = 0, high = 0;
+  uint8_t* block = nullptr;
+  if (!Size(low, high))
+    result = Result::kFailed;
+  else if (high != 0 || low > max_size)
+    result = Result::kTooLarge;
+  else if ((block = Allocate(slot, low)) == nullptr)
+    result = Result::kFailed;
+  for (uint32_t done = 0; result == Result::kRead && done < low;) {
+    const uint32_t got = Read(block + done, done, low - done);
+    if (got == 0 || got > low - done)
+      result = Result::kFailed;  // the file shrank under us: never serve half a table
+    done += got;
+  }
+  Close();
+  if (result == Result::kRead) {
+    bytes = block;
+    size = low;
+  }
+  return result;
+}
+
+FileReader::Result FileReader::Open(const char*) {
   return Result::kFailed;
+}
+
+bool FileReader::Size(uint32_t&, uint32_t&) {
+  return false;
+}
+
+uint32_t FileReader::Read(uint8_t*, uint32_t, uint32_t) {
+  return 0;
+}
+
+void FileReader::Close() {}
+
+uint8_t* FileReader::Allocate(Slot, uint32_t) {
+  return nullptr;
 }
 
 bool FileReader::ReadFirmware(const uint8_t*&, uint32_t&) {
   return false;
+}
+
+const uint8_t* PhysicalMemory::Map(uint32_t, uint32_t) {
+  return nullptr;
+}
+
+void PhysicalMemory::Unmap(const uint8_t*, uint32_t) {}
+
+uint8_t* PhysicalMemory::Allocate(uint32_t) {
+  return nullptr;
+}
+
+bool CopyFirmwareTable(PhysicalMemory& memory, const uint8_t*& bytes, uint32_t& size,
+                       TableProblem& problem) {
+  problem = TableProblem::kNone;
+  smbios::FirmwareTable table;
+  const uint8_t* area = memory.Map(kFirmwareAreaAddress, kFirmwareAreaLength);
+  if (area == nullptr)
+    return false;
+  problem = smbios::FindFirmwareTable(area, kFirmwareAreaLength, kFirmwareAreaAddress, table);
+  memory.Unmap(area, kFirmwareAreaLength);
+  if (problem != TableProblem::kNone)
+    return false;
+
+  uint8_t* copy = memory.Allocate(8 + table.table_length);
+  if (copy == nullptr)
+    return false;
+  FillBytes(copy, 0, 8);
+  copy[1] = static_cast<uint8_t>(table.version >> 8);
+  copy[2] = static_cast<uint8_t>(table.version);
+  WriteLe32(copy + 4, table.table_length);
+  if (table.table_length > 0) {
+    const uint8_t* mapped = memory.Map(table.table_address, table.table_length);
+    if (mapped == nullptr)
+      return false;
+    CopyBytes(copy + 8, mapped, table.table_length);
+    memory.Unmap(mapped, table.table_length);
+  }
+  bytes = copy;
+  size = 8 + table.table_length;
+  return true;
 }
 
 bool LoadStartup(const char* image_path, const char* config_name, FileReader& files,
@@ -66,6 +148,11 @@ bool LoadStartup(const char* image_path, const char* config_name, FileReader& fi
   if (startup.config.table[0] == '\0')
     return LoadFirmware(config_name, files, startup);
 
+  // Only a file beside the stand-in: a path elsewhere would let whoever writes the configuration
+  // serve any file, or make the system account open a remote share.
+  if (!IsPlainFileName(startup.config.table))
+    return RefuseAtLine(startup, config_name, "table file not in the driver's folder",
+                        startup.config.table);
   if (!ResolvePath(startup.folder, startup.config.table, startup.table_path,
                    sizeof startup.table_path))
     return RefuseAtLine(startup, config_name, "table path too long", startup.config.table);

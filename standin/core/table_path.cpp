@@ -19,7 +19,45 @@ void AddNative(TextWriter& w, const char* text) {
     w.AddChar(IsSeparator(*text) ? '\\' : *text);
 }
 
+char Upper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether the `length` bytes at `name` are one of Win32's reserved device names.
+bool IsDeviceName(const char* name, size_t length) {
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$", "CONIN$", "CONOUT$"};
+  for (const char* device : kNames) {
+    size_t i = 0;
+    while (i < length && device[i] != '\0' && Upper(name[i]) == device[i])
+      ++i;
+    if (i == length && device[i] == '\0')
+      return true;
+  }
+  // COM1 to COM9 and LPT1 to LPT9.
+  return length == 4 && name[3] >= '1' && name[3] <= '9' &&
+         ((Upper(name[0]) == 'C' && Upper(name[1]) == 'O' && Upper(name[2]) == 'M') ||
+          (Upper(name[0]) == 'L' && Upper(name[1]) == 'P' && Upper(name[2]) == 'T'));
+}
+
 }  // namespace
+
+bool IsPlainFileName(const char* name) {
+  const size_t n = TextLength(name);
+  if (n == 0 || name[n - 1] == '.' || name[n - 1] == ' ')
+    return false;   // also "." and ".."
+  size_t base = n;  // the name before its first dot, trailing spaces dropped as Win32 does
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7F || IsSeparator(name[i]) || name[i] == ':' || name[i] == '*' ||
+        name[i] == '?' || name[i] == '"' || name[i] == '<' || name[i] == '>' || name[i] == '|')
+      return false;
+    if (name[i] == '.' && base == n)
+      base = i;
+  }
+  while (base > 0 && name[base - 1] == ' ')
+    --base;
+  return !IsDeviceName(name, base);
+}
 
 bool IsAbsolutePath(const char* path) {
   return IsSeparator(path[0]) || (IsLetter(path[0]) && path[1] == ':');

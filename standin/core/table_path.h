@@ -11,6 +11,13 @@ namespace standin {
 // "\x", "/x" (a root or a UNC path) and "X:..." are absolute; anything else is relative.
 bool IsAbsolutePath(const char* path);
 
+// True for a plain file name that names a file in the folder it is resolved against, on both
+// families and whichever layer opens it: no separator, no drive, stream or device prefix (so no
+// absolute, UNC, "\\.\" or "..\" path), not "." or "..", no wildcard or control character, no
+// trailing dot or space (which Win32 drops and the kernel keeps) and no DOS device name such as
+// NUL or COM1 (which Win32 opens as the device, extension or not).
+bool IsPlainFileName(const char* name);
+
 // The folder of `file`, with its trailing separator ("C:\zyn\" for "C:\zyn\ZYNDRV.sys"); empty
 // when `file` has no separator.
 bool FolderOf(const char* file, char* out, size_t out_size);

@@ -15,16 +15,10 @@ inline bool SameBytes(const void* a, const void* b, size_t n) {
   return zynrt::CompareBytes(a, b, n) == 0;
 }
 
-inline uint32_t ReadLe(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i)
-    v = (v << 8) | p[i];
-  return v;
-}
-
-inline void WriteLe(uint8_t* p, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i)
-    p[i] = static_cast<uint8_t>(value >> (8 * i));
+// The text for an enumerator from a table in the enumeration's order, or `otherwise` past its end.
+template <size_t N>
+const char* TextFor(const char* const (&texts)[N], size_t at, const char* otherwise) {
+  return at < N ? texts[at] : otherwise;
 }
 
 // Appends to a fixed buffer and keeps it NUL-terminated; what does not fit is dropped and

@@ -20,6 +20,7 @@
 #include "table_image.h"
 #include "table_path.h"
 #include "text.h"
+#include "runtime/owner.h"
 
 namespace {
 
@@ -34,102 +35,68 @@ void Say(const char* first, const char* second = "", const char* third = "") {
   OutputDebugStringA(line);
 }
 
-// A block of the process heap, freed with its owner.
-class HeapBlock {
- public:
-  HeapBlock() = default;
-  HeapBlock(const HeapBlock&) = delete;
-  HeapBlock& operator=(const HeapBlock&) = delete;
-  ~HeapBlock() { Reset(); }
-
-  bool Allocate(DWORD size) {
-    Reset();
-    data_ = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size));
-    size_ = data_ != nullptr ? size : 0;
-    return data_ != nullptr;
-  }
-  void Reset() {
-    if (data_ != nullptr)
-      HeapFree(GetProcessHeap(), 0, data_);
-    data_ = nullptr;
-    size_ = 0;
-  }
-  uint8_t* data() const { return data_; }
-  DWORD size() const { return size_; }
-
- private:
-  uint8_t* data_ = nullptr;
-  DWORD size_ = 0;
+// Heap blocks and file handles, each released once by its owner.
+struct HeapKind {
+  using Handle = void*;
+  static void* Empty() { return nullptr; }
+  static bool Holds(void* block) { return block != nullptr; }
+  void Release(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
 };
+using HeapBlock = zynrt::Owner<HeapKind>;
 
-enum class FileRead { kRead, kMissing, kFailed, kTooLarge };
-
-FileRead ReadWholeFile(const char* path, DWORD max_size, HeapBlock& contents) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::kMissing
-                                                                          : FileRead::kFailed;
-  }
-  FileRead result = FileRead::kRead;
-  DWORD high = 0;
-  const DWORD size = GetFileSize(file, &high);
-  if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
-    result = FileRead::kFailed;
-  else if (high != 0 || size > max_size)
-    result = FileRead::kTooLarge;
-  else if (!contents.Allocate(size))
-    result = FileRead::kFailed;
-  for (DWORD done = 0; result == FileRead::kRead && done < size;) {
-    DWORD got = 0;
-    if (!ReadFile(file, contents.data() + done, size - done, &got, nullptr) || got == 0)
-      result = FileRead::kFailed;  // never serve half a table
-    done += got;
-  }
-  CloseHandle(file);
-  return result;
-}
+struct FileKind {
+  using Handle = HANDLE;
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static bool Holds(HANDLE file) { return file != INVALID_HANDLE_VALUE && file != nullptr; }
+  void Release(HANDLE file) const { CloseHandle(file); }
+};
 
 typedef UINT(WINAPI* FirmwareTableCall)(DWORD, DWORD, PVOID, DWORD);
 
 // Files and the firmware's table, from the process heap; the table stays while loaded.
 class ProcessFiles : public standin::FileReader {
  public:
-  Result ReadWhole(Slot slot, const char* path, uint32_t max_size, const uint8_t*& bytes,
-                   uint32_t& size) override {
-    HeapBlock& block = slot == Slot::kConfig ? config_ : table_;
-    switch (ReadWholeFile(path, max_size, block)) {
-      case FileRead::kMissing:
-        return Result::kMissing;
-      case FileRead::kTooLarge:
-        return Result::kTooLarge;
-      case FileRead::kFailed:
-        return Result::kFailed;
-      case FileRead::kRead:
-        break;
-    }
-    bytes = block.data();
-    size = block.size();
-    return Result::kRead;
-  }
-
   bool ReadFirmware(const uint8_t*& bytes, uint32_t& size) override {
     // Looked up rather than imported: older KERNEL32s do not have it.
     const auto call = reinterpret_cast<FirmwareTableCall>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetSystemFirmwareTable")));
     const UINT need = call != nullptr ? call(kRawSmbiosProvider, 0, nullptr, 0) : 0;
-    if (need == 0 || !table_.Allocate(need) ||
-        call(kRawSmbiosProvider, 0, table_.data(), need) != need)
-      return false;
-    bytes = table_.data();
+    bytes = need != 0 ? Allocate(Slot::kTable, need) : nullptr;
     size = need;
-    return true;
+    return bytes != nullptr && call(kRawSmbiosProvider, 0, table_.get(), need) == need;
   }
 
   void ReleaseConfig() { config_.Reset(); }
 
+ protected:
+  Result Open(const char* path) override {
+    file_.Reset(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file_.holds())
+      return Result::kRead;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Result::kMissing
+                                                                          : Result::kFailed;
+  }
+  bool Size(uint32_t& low, uint32_t& high) override {
+    DWORD upper = 0;
+    low = GetFileSize(file_.get(), &upper);
+    high = upper;
+    return low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR;
+  }
+  uint32_t Read(uint8_t* to, uint32_t, uint32_t count) override {  // in order, from the start
+    DWORD got = 0;
+    return ReadFile(file_.get(), to, count, &got, nullptr) ? got : 0;
+  }
+  void Close() override { file_.Reset(); }
+  uint8_t* Allocate(Slot slot, uint32_t size) override {
+    HeapBlock& block = slot == Slot::kConfig ? config_ : table_;
+    block.Reset(HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size));
+    return static_cast<uint8_t*>(block.get());
+  }
+
  private:
+  zynrt::Owner<FileKind> file_;
   HeapBlock config_;
   HeapBlock table_;
 };
@@ -174,6 +141,7 @@ struct VxdState {
   VxdState(const standin::Config& config, const standin::TableImage& image)
       : device(config, standin::FactsOf(image), standin::kVxdRequests, mapper) {
     mapper.table = image.bytes;
+    device.Open(book);
     InitializeCriticalSection(&lock);
   }
   ~VxdState() { DeleteCriticalSection(&lock); }
@@ -181,6 +149,9 @@ struct VxdState {
   CRITICAL_SECTION lock;
   MemoryMapper mapper;
   standin::StandinDevice device;
+  // The loader passes no handle: every request comes from the one process this copy is
+  // loaded in, as one open.
+  standin::HandoutBook book;
 };
 
 // Loaded once per process and never as a global with a constructor: no runtime runs those.
@@ -228,21 +199,9 @@ void Detach() {
   Say("unloaded");
 }
 
-DWORD ErrorOf(standin::Answer answer) {
-  switch (answer) {
-    case standin::Answer::kDone:
-      return NO_ERROR;
-    case standin::Answer::kUnknownRequest:
-      return ERROR_INVALID_FUNCTION;
-    case standin::Answer::kWrongSize:
-    case standin::Answer::kNotHandedOut:
-      return ERROR_INVALID_PARAMETER;
-    case standin::Answer::kFailing:
-      return ERROR_GEN_FAILURE;
-    default:
-      return ERROR_NOT_ENOUGH_MEMORY;
-  }
-}
+constexpr standin::AnswerCodes kErrors{
+    NO_ERROR,          ERROR_INVALID_FUNCTION, ERROR_INVALID_PARAMETER, ERROR_ACCESS_DENIED,
+    ERROR_GEN_FAILURE, ERROR_NOT_ENOUGH_MEMORY};
 
 }  // namespace
 
@@ -262,7 +221,7 @@ extern "C" BOOL WINAPI ZynDataControl(DWORD code, LPVOID in, DWORD in_size, LPVO
   if (g_loaded != nullptr) {
     VxdState& state = *g_loaded->state;
     EnterCriticalSection(&state.lock);
-    answer = state.device.Control(0, 0, code, in, in_size, out, out_size, written);
+    answer = state.device.Control(state.book, 0, code, in, in_size, out, out_size, written);
     LeaveCriticalSection(&state.lock);
   }
   if (returned != nullptr)
@@ -273,6 +232,6 @@ extern "C" BOOL WINAPI ZynDataControl(DWORD code, LPVOID in, DWORD in_size, LPVO
   standin::TextWriter(number, sizeof number).AddDecimal(code);
   Say("request ", number,
       answer == standin::Answer::kFailing ? " failed as configured" : " refused");
-  SetLastError(ErrorOf(answer));
+  SetLastError(standin::CodeOf(answer, kErrors));
   return FALSE;
 }

@@ -66,14 +66,13 @@ int main(int argc, char** argv) {
     }
   }
   for (const std::string& path : TableFiles()) {
-    TableImage image;
+    TableFile file;
     std::string error;
-    if (!LoadTableFile(path, image, error))
+    if (!LoadTableFile(path, file, error))
       continue;
     SimTable table;
-    table.structure_count =
-        image.structure_count.value_or(CountStructures(image.table.data(), image.table.size()));
-    table.bytes = std::move(image.table);
+    table.structure_count = file.structure_count;
+    table.bytes = std::move(file.table);
     table.page_offset = page_offset;
     const std::size_t slash = path.rfind('/', path.rfind('/') - 1);
     benchmark::RegisterBenchmark(("read/" + path.substr(slash + 1)).c_str(), ReadTable, table);

@@ -14,14 +14,13 @@ namespace {
 
 // What dmiread hands the reader for a file: the table and the count it would choose.
 SimTable LoadAsDmiread(const std::string& path) {
-  TableImage image;
+  TableFile file;
   std::string error;
-  EXPECT_TRUE(LoadTableFile(path, image, error)) << error;
+  EXPECT_TRUE(LoadTableFile(path, file, error)) << error;
   SimTable t;
-  t.structure_count =
-      image.structure_count.value_or(CountStructures(image.table.data(), image.table.size()));
-  t.max_structure_size = image.max_structure_size;
-  t.bytes = std::move(image.table);
+  t.structure_count = file.structure_count;
+  t.max_structure_size = file.max_structure_size;
+  t.bytes = std::move(file.table);
   return t;
 }
 

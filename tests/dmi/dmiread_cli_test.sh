@@ -10,11 +10,12 @@ failures=0
 as_user=()  # a command prefix that runs dmiread as another user
 
 # expect NAME STATUS PATTERN -- ARGS...: exit status and a pattern that stdout+stderr must match.
+# A dmiread that has not ended after 60 s is stopped (exit 124): it hangs.
 expect() {
   local name=$1 want=$2 pattern=$3
   shift 4
   local out rc
-  out=$("${as_user[@]}" "$dmiread" "$@" 2>&1)
+  out=$(timeout 60 "${as_user[@]}" "$dmiread" "$@" 2>&1)
   rc=$?
   if [ "$rc" -ne "$want" ] || ! grep -qE -- "$pattern" <<<"$out"; then
     echo "FAIL $name: exit $rc (want $want), output:"
@@ -27,8 +28,8 @@ expect() {
 
 : >"$work/empty.bin"
 printf '_SM_\x1f' >"$work/short-ep.bin"
-# A 32-bit entry point whose table (1000 bytes at 0x20) runs past the end of the file.
-{ printf '_SM_\x1f\x02\x07\x00'; head -c 14 /dev/zero; printf '\xe8\x03\x20\x00\x00\x00\x05\x00\x27'; head -c 40 /dev/zero; } >"$work/outside.bin"
+# A sound 32-bit entry point whose table (1000 bytes at 0x20) runs past the end of the file.
+{ printf '_SM_\x7a\x1f\x02\x07'; head -c 8 /dev/zero; printf '_DMI_\x31\xe8\x03\x20\x00\x00\x00\x05\x00\x27'; head -c 40 /dev/zero; } >"$work/outside.bin"
 head -c 70000 /dev/zero | tr '\0' 'x' >"$work/big.bin"
 # A table whose first structure is the end-of-table structure: no rule, one fault line.
 printf '\x7f\x04\x00\x00\x00\x00' >"$work/eot.bin"
@@ -45,9 +46,34 @@ expect count_zero_ends_walk_at_first 0 '"debug":\[\]' -- --json --count 0 "$w510
 expect kernel_table 0 '"product":"431924G"' -- --json "$tables/sysfs/DMI"
 expect empty_table 0 '^\{"status":3,' -- --json "$work/empty.bin"
 expect no_such_file 2 'no such file' -- "$work/missing.bin"
-expect not_a_table 2 'not a table' -- "$work/short-ep.bin"
+expect not_a_table 2 'the entry point is cut short' -- "$work/short-ep.bin"
 expect entry_point_outside 2 'outside the file' -- "$work/outside.bin"
 expect table_too_big 2 'over 65535 bytes' -- "$work/big.bin"
+
+# Only regular files are read, and of those at most the largest table file (1 MiB) and a byte.
+mkfifo "$work/fifo"
+truncate -s 4G "$work/huge.bin"
+expect device_refused 2 'not a regular file' -- /dev/zero
+expect fifo_refused 2 'not a regular file' -- "$work/fifo"
+expect huge_file_refused 2 'huge.bin: table file over 1 MiB$' -- "$work/huge.bin"
+
+# An anchor alone makes no dump: the entry point's length byte and checksums must hold. Such a
+# file is read as a raw table, and dmiread says which check failed.
+{ printf '_SM_'; head -c 100 /dev/zero; } >"$work/raw-sm.bin"
+expect raw_table_with_anchor 0 'raw-sm.bin: read as a raw table, not as a dump: the entry point.s length byte is wrong' -- "$work/raw-sm.bin"
+expect raw_table_with_anchor_walked 0 '^debug: BUGCHECK DMI- GetDMIStructure$' -- "$work/raw-sm.bin"
+{ head -c 8 "$w510"; printf '\x80'; tail -c +10 "$w510"; } >"$work/bad-checksum.bin"
+expect bad_checksum 0 "read as a raw table, not as a dump: the entry point.s checksum is wrong" -- "$work/bad-checksum.bin"
+# The intermediate checksum (byte 0x15) broken, the entry point's own (byte 4) put right.
+{ head -c 4 "$w510"; printf '\xb3'; head -c 21 "$w510" | tail -c 16; printf '\x00'; tail -c +23 "$w510"; } >"$work/bad-intermediate.bin"
+expect bad_intermediate 0 "not as a dump: the entry point.s intermediate _DMI_ is broken" -- "$work/bad-intermediate.bin"
+
+# Text mode shows a table's bytes outside printable ASCII, and the backslash, as escapes, so a
+# table cannot drive the terminal; --json stays exact.
+printf '\x02\x08\x00\x00\x01\x02\x00\x00\x1b[2J\x9b\\\x00M\xfcller\x00\x00' >"$work/escapes.bin"
+expect text_escapes 0 '^manufacturer: \\x1b\[2J\\x9b\\\\$' -- --count 5 "$work/escapes.bin"
+expect text_escapes_latin1 0 '^product: M\\xfcller$' -- --count 5 "$work/escapes.bin"
+expect json_stays_exact 0 '"manufacturer":"\\u001b\[2J' -- --json --count 5 "$work/escapes.bin"
 
 # No FILE: this machine's own table, from the folder DMIREAD_TABLES_DIR names (tests only).
 machine() { DMIREAD_TABLES_DIR=$1 expect "${@:2}"; }

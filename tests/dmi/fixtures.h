@@ -72,9 +72,9 @@ struct ReaderRun {
     return ReadBoardIdentity(DmiPlatform{device, space, memory, debug}, codes, identity);
   }
   DmiTableDescriptor Descriptor() const {
-    return DmiTableDescriptor::Parse(device.descriptor.data());
+    return DmiTableDescriptor::Decode(device.descriptor.data());
   }
-  void SetDescriptor(const DmiTableDescriptor& d) { d.Write(device.descriptor.data()); }
+  void SetDescriptor(const DmiTableDescriptor& d) { d.Encode(device.descriptor.data()); }
   std::string Product() const { return {identity.product, strnlen(identity.product, 128)}; }
   std::string Manufacturer() const {
     return {identity.manufacturer, strnlen(identity.manufacturer, 128)};

@@ -83,7 +83,7 @@ TEST(ReaderRequests, DescriptorParsesAndWritesEveryByte) {
   std::uint8_t bytes[28], again[28];
   for (int i = 0; i < 28; ++i)
     bytes[i] = static_cast<std::uint8_t>(i + 1);
-  const DmiTableDescriptor d = DmiTableDescriptor::Parse(bytes);
+  const DmiTableDescriptor d = DmiTableDescriptor::Decode(bytes);
   EXPECT_EQ(d.FirstPiece, 0x04030201u);
   EXPECT_EQ(d.SecondPiece, 0x08070605u);
   EXPECT_EQ(d.StructureCount, 0x0A09u);
@@ -93,7 +93,7 @@ TEST(ReaderRequests, DescriptorParsesAndWritesEveryByte) {
   EXPECT_EQ(d.DriverValue2, 0x18171615u);
   EXPECT_EQ(d.DriverValue3, 0x1A19u);
   EXPECT_EQ(d.Unnamed, 0x1C1Bu);
-  d.Write(again);
+  d.Encode(again);
   EXPECT_EQ(std::memcmp(bytes, again, 28), 0);
 }
 
@@ -285,7 +285,7 @@ TEST(ReaderIdentity, IndexIsEmptyAfterTheCall) {
   ReaderRun run;
   run.Place(kBoardTable, 3);
   ASSERT_EQ(run.Read(), kDmiStatusOk);
-  for (const DmiStructureIndexSlot& slot : g_dmi.index.slots)
+  for (const DmiStructureIndexSlot& slot : DmiReaderState.index.slots)
     EXPECT_EQ(slot.count, 0);
 }
 

@@ -22,12 +22,13 @@ class ReaderStateTest : public testing::Test {
   void TearDown() override { ResetDmiReaderState(); }
   void Use(Bytes table, std::uint16_t count) {
     table_ = std::move(table);
-    g_dmi.table = table_.data();
-    g_dmi.table_length = g_dmi.walk_length = static_cast<std::uint16_t>(table_.size());
-    g_dmi.structure_count = count;
-    g_dmi.scratch = scratch_.data();
-    g_dmi.scratch_capacity = static_cast<std::uint32_t>(scratch_.size());
-    g_dmi.debug = &debug_;
+    DmiReaderState.table = table_.data();
+    DmiReaderState.table_length = DmiReaderState.walk_length =
+        static_cast<std::uint16_t>(table_.size());
+    DmiReaderState.structure_count = count;
+    DmiReaderState.scratch = scratch_.data();
+    DmiReaderState.scratch_capacity = static_cast<std::uint32_t>(scratch_.size());
+    DmiReaderState.debug = &debug_;
   }
 };
 
@@ -51,7 +52,7 @@ TEST_P(WalkTest, EndsAndRecords) {
   Use(c.table, c.count);
   EXPECT_EQ(ScanDMIStructures(), c.result);
   EXPECT_EQ(debug_.lines, std::vector<std::string>(c.bugcheck_lines, kDmiBugcheckStructure));
-  const DmiStructureIndexSlot& slot = g_dmi.index.slots[2];
+  const DmiStructureIndexSlot& slot = DmiReaderState.index.slots[2];
   if (c.recorded_at < 0) {
     EXPECT_EQ(slot.count, 0);
   } else {
@@ -61,7 +62,7 @@ TEST_P(WalkTest, EndsAndRecords) {
   }
   for (int t = 0; t < kDmiIndexSlots; ++t) {
     if (t != 2) {
-      EXPECT_EQ(g_dmi.index.slots[t].count, 0) << "slot " << t;
+      EXPECT_EQ(DmiReaderState.index.slots[t].count, 0) << "slot " << t;
     }
   }
 }
@@ -98,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ReaderStateTest, GetDMIStructureWithoutTableLeavesCursorAndWritesNothing) {
   Use(Plain(0), 10);
-  g_dmi.table = nullptr;
+  DmiReaderState.table = nullptr;
   const std::uint8_t* cursor = table_.data();
   EXPECT_EQ(GetDMIStructure(&cursor, scratch_.data(), 8196), 0xFF);
   EXPECT_EQ(cursor, table_.data());
@@ -121,8 +122,8 @@ TEST_F(ReaderStateTest, GetDMITableInfoNeedsATableAndWritesKeptValues) {
   EXPECT_EQ(GetDMITableInfo(count, max_size, value1, length), 0xFF);
   EXPECT_EQ(count + max_size + length + value1, 10u);
   Use(Plain(0), 77);
-  g_dmi.max_structure_size = 300;
-  g_dmi.driver_value1 = 0xDEADBEEF;
+  DmiReaderState.max_structure_size = 300;
+  DmiReaderState.driver_value1 = 0xDEADBEEF;
   EXPECT_EQ(GetDMITableInfo(count, max_size, value1, length), 0);
   EXPECT_EQ(count, 77);
   EXPECT_EQ(max_size, 300);
@@ -137,7 +138,7 @@ class StringPointersTest : public ReaderStateTest {
     Use(Plain(0), 10);
     std::copy(structure.begin(), structure.end(), scratch_.begin());
   }
-  const char* Entry(int k) const { return g_dmi.strings.entries[k]; }
+  const char* Entry(int k) const { return DmiReaderState.strings.entries[k]; }
   const std::uint8_t* At(std::size_t offset) const { return scratch_.data() + offset; }
 };
 
@@ -148,7 +149,7 @@ TEST_F(StringPointersTest, EntriesReferToStringsInOrder) {
   EXPECT_STREQ(Entry(1), "XY");
   for (int k = 2; k < 20; ++k)
     EXPECT_EQ(Entry(k), nullptr);
-  EXPECT_EQ(g_dmi.strings.end_position, At(15));  // on the NUL that closes the set
+  EXPECT_EQ(DmiReaderState.strings.end_position, At(15));  // on the NUL that closes the set
 }
 
 TEST_F(StringPointersTest, EmptySetGivesTheEmptyText) {
@@ -156,7 +157,7 @@ TEST_F(StringPointersTest, EmptySetGivesTheEmptyText) {
   ASSERT_TRUE(SetDMIStringPointers());
   EXPECT_EQ(Entry(0), kDmiEmptyText);
   EXPECT_EQ(Entry(1), nullptr);
-  EXPECT_EQ(g_dmi.strings.end_position, At(9));
+  EXPECT_EQ(DmiReaderState.strings.end_position, At(9));
 }
 
 TEST_F(StringPointersTest, StopsAfterTwentyStrings) {
@@ -166,7 +167,7 @@ TEST_F(StringPointersTest, StopsAfterTwentyStrings) {
   Load(BaseBoard(1, 1, 2, set + '\0'));
   ASSERT_TRUE(SetDMIStringPointers());
   EXPECT_STREQ(Entry(19), "s20");
-  EXPECT_STREQ(reinterpret_cast<const char*>(g_dmi.strings.end_position), "s21");
+  EXPECT_STREQ(reinterpret_cast<const char*>(DmiReaderState.strings.end_position), "s21");
 }
 
 TEST_F(StringPointersTest, TextEndingOnTheLastByteIsAFault) {
@@ -174,7 +175,7 @@ TEST_F(StringPointersTest, TextEndingOnTheLastByteIsAFault) {
   // the buffer (a NUL here, which is not the set's).
   std::fill(scratch_.begin(), scratch_.end(), 'B');
   Load(BaseBoard(1, 1, 2, "A\0"s));
-  g_dmi.scratch_capacity = static_cast<std::uint32_t>(scratch_.size() - 1);
+  DmiReaderState.scratch_capacity = static_cast<std::uint32_t>(scratch_.size() - 1);
   scratch_[scratch_.size() - 2] = 0;
   scratch_.back() = 0;
   EXPECT_FALSE(SetDMIStringPointers());
@@ -183,7 +184,7 @@ TEST_F(StringPointersTest, TextEndingOnTheLastByteIsAFault) {
 
 TEST_F(StringPointersTest, NoScratchBufferIsAFault) {
   Load(BaseBoard(1, 1, 2, "A\0\0"s));
-  g_dmi.scratch = nullptr;
+  DmiReaderState.scratch = nullptr;
   EXPECT_FALSE(SetDMIStringPointers());
 }
 

@@ -22,6 +22,7 @@ def dump_table(dump):
 
 
 class StandinDrivers(E2ETestCase):
+    maxDiff = None
     # Debug output of the drivers (DbgPrint, OutputDebugStringA) lands in the session's logs;
     # services started at the session's start inherit this too.
     session_env = {"WINEDEBUG": "-all,+debugstr"}
@@ -41,6 +42,18 @@ class StandinDrivers(E2ETestCase):
         app = s.start(client, [family, s.windows_path(report)], cwd=client.parent)
         self.assertEqual(app.wait(30), 0)
         return dict(line.split("=", 1) for line in report.read_text().splitlines())
+
+    def client_of_the_service(self, client, mode):
+        """Runs the client against ZYNDRV registered and started from the client's folder."""
+        s = self.session
+        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
+               "binPath=", s.windows_path(client.parent / "ZYNDRV.sys"))
+        try:
+            s.wine("sc", "start", "ZYNDRV")
+            return self.run_client(client, mode)
+        finally:
+            s.wine("sc", "stop", "ZYNDRV", check=False)
+            s.wine("sc", "delete", "ZYNDRV", check=False)
 
     def logs(self):
         return "".join(p.read_text(errors="replace") for p in self.session.logs.glob("*.log"))
@@ -63,15 +76,7 @@ class StandinDrivers(E2ETestCase):
         s = self.session
         folder = s.drive_c / "standin"
         client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
-        image = s.windows_path(folder / "ZYNDRV.sys")
-        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
-               "binPath=", image)
-        s.wine("sc", "start", "ZYNDRV")
-        try:
-            self.check_two_pieces(self.run_client(client, "nt"))
-        finally:
-            s.wine("sc", "stop", "ZYNDRV", check=False)
-            s.wine("sc", "delete", "ZYNDRV", check=False)
+        self.check_two_pieces(self.client_of_the_service(client, "nt"))
         # How the device was opened. Wine's driver host passes the share mode and the create
         # options but neither the access nor the disposition (the driver logs "unknown" then);
         # where they are given they must be read and write access and FILE_OPEN.
@@ -89,6 +94,41 @@ class StandinDrivers(E2ETestCase):
         if fields["disposition"] != "unknown":
             self.assertEqual(fields["disposition"], "1", fields)
 
+    def test_kernel_driver_holds_against_a_local_user(self):
+        # A second process, a duplicated handle, 17 get-tables and VirtualProtect: see the
+        # client's nt-hostile mode. (Who may open the device is not checked here: Wine's driver
+        # host passes the driver no security context, so the native tests carry that rule.)
+        s = self.session
+        folder = s.drive_c / "hostile"
+        client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
+        r = self.client_of_the_service(client, "nt-hostile")
+        # The table's own file (here beside the driver: Wine has no \SystemRoot) went with it.
+        self.assertEqual(list(folder.glob("ZYNDRV-*")), [])
+        self.assertEqual(r, {
+            "open": "1",
+            "first_open_tables": "16",  # one open holds at most 16 ...
+            "second_open_get": "1",  # ... and another open still gets one
+            "raise_to_read_write": "0",
+            "next_caller_sees_the_table": "1",
+            "release_from_another_process": "0",
+            "view_kept": "1",
+            "release_by_owner": "1",
+        })
+
+    def test_kernel_driver_serves_the_firmwares_table(self):
+        # Without a configuration: the firmware table interface (class 76), which Wine has. The
+        # other road, the scan of physical memory for kernels without it, cannot run here: Wine
+        # maps no physical memory.
+        s = self.session
+        folder = s.drive_c / "firmware"
+        client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
+        (folder / "zyndrv.cfg").unlink()
+        r = self.client_of_the_service(client, "nt")
+        self.assertEqual((r["get"], r["release"]), ("1", "1"), r)
+        self.assertEqual(len(bytes.fromhex(r["table"])), int(r["length"]))
+        self.assertIn("from the firmware at page offset 0", self.logs())
+        self.assertNotIn("looking in physical memory", self.logs())
+
     def test_vxd_in_9x_mode(self):
         s = self.session
         s.set_windows_version("standin_client.exe", "win98")
@@ -96,18 +136,32 @@ class StandinDrivers(E2ETestCase):
         self.check_two_pieces(self.run_client(client, "9x"))
         self.assertIn("ZYNDATA: loaded from", self.logs())
 
-    def test_malformed_configuration_stops_the_driver(self):
+    def test_bad_configurations_stop_the_driver(self):
+        # A table outside the driver's own folder is refused even where the file is there.
         s = self.session
         folder = s.drive_c / "badcfg"
         self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
-        (folder / "zyndrv.cfg").write_text("offset = 4000\r\ntabel = w510.bin\r\n")
+        (s.drive_c / "w510.bin").write_bytes(DUMP.read_bytes())
+        cases = [
+            ("offset = 4000\r\ntabel = w510.bin\r\n", 'zyndrv.cfg line 2: unknown key "tabel"'),
+            ("table = C:\\w510.bin\r\n",
+             'zyndrv.cfg line 1: table file not in the driver\'s folder "C:\\w510.bin"'),
+            ("\r\ntable = ..\\w510.bin\r\n",
+             'zyndrv.cfg line 2: table file not in the driver\'s folder "..\\w510.bin"'),
+        ]
         s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
                "binPath=", s.windows_path(folder / "ZYNDRV.sys"))
         try:
-            self.assertNotEqual(s.wine("sc", "start", "ZYNDRV", check=False), 0)
+            for config, message in cases:
+                with self.subTest(config=config):
+                    (folder / "zyndrv.cfg").write_text(config)
+                    started = s.wine("sc", "start", "ZYNDRV", check=False) == 0
+                    if started:
+                        s.wine("sc", "stop", "ZYNDRV", check=False)
+                    self.assertFalse(started)
+                    self.assertIn(message, self.logs())
         finally:
             s.wine("sc", "delete", "ZYNDRV", check=False)
-        self.assertIn('zyndrv.cfg line 2: unknown key "tabel"', self.logs())
 
 
 if __name__ == "__main__":

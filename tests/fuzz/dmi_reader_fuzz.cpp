@@ -17,7 +17,7 @@
 
 #include "dmi_reader_internal.h"
 #include "sim_driver.h"
-#include "table_file.h"
+#include "smbios_dump.h"
 
 namespace {
 
@@ -75,16 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   const std::uint32_t page_offset = (data[0] | (data[1] << 8)) % 4096;
   const std::uint8_t flags = data[2];
-  const DmiTableDescriptor fuzzed = DmiTableDescriptor::Parse(data + 3);
+  const DmiTableDescriptor fuzzed = DmiTableDescriptor::Decode(data + 3);
   const std::vector<std::uint8_t> bytes(data + 31, data + size);
   if (bytes.size() > kMaxTableLength)
     return 0;
 
   // The loader sees the same bytes as a file would.
-  TableImage image;
-  std::string error;
-  ParseTableImage(bytes, image, error);
-  const std::uint16_t counted = CountStructures(bytes.data(), bytes.size());
+  smbios::TableImage image;
+  smbios::ReadTableFile(bytes.data(), bytes.size(), image);
+  const std::uint16_t counted = smbios::CountStructures(bytes.data(), bytes.size());
 
   SimTable table;
   table.bytes = bytes;
@@ -96,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SimDevice device;
   SimAllocator memory;
   PlaceSimTable(table, space, device);
-  DmiTableDescriptor d = DmiTableDescriptor::Parse(device.descriptor.data());
+  DmiTableDescriptor d = DmiTableDescriptor::Decode(device.descriptor.data());
   d.DriverValue1 = fuzzed.DriverValue1;
   d.DriverValue2 = fuzzed.DriverValue2;
   d.DriverValue3 = fuzzed.DriverValue3;
@@ -106,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     d.SecondPiece = fuzzed.SecondPiece;
     d.TableLength = fuzzed.TableLength;
   }
-  d.Write(device.descriptor.data());
+  d.Encode(device.descriptor.data());
   device.fail_get = flags & 0x04;
   device.fail_release = flags & 0x08;
   if (flags & 0x10)

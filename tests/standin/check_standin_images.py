@@ -3,7 +3,7 @@
 
 ZYNDRV.sys: a 32-bit x86 native-subsystem image (not a DLL: a loader that saw one would call
 DriverEntry as DllMain), relocatable, with its image checksum, importing from ntoskrnl.exe and
-hal.dll only, none of the calls that crash Wine's kernel emulation, at most 16 KiB.
+hal.dll only, none of the calls that crash Wine's kernel emulation, at most 24 KiB.
 zyndata.vxd: a 32-bit x86 DLL exporting DeviceIoControl, importing from KERNEL32 only (no C
 runtime DLL), relocatable.
 
@@ -23,10 +23,11 @@ import pe_checksum  # noqa: E402
 I386 = 0x14C
 NATIVE = 1
 IMAGE_FILE_RELOCS_STRIPPED, IMAGE_FILE_DLL = 0x0001, 0x2000
-DRIVER_LIMIT = 16 * 1024
-# Stubs in Wine 8's ntoskrnl that bring the driver host down, and a call that fails there.
-WINE_TRAPS = {"IoGetRequestorProcessId", "IoThreadToProcess", "MmMapViewOfSection",
-              "ObOpenObjectByPointer"}
+DRIVER_LIMIT = 24 * 1024
+# Stubs in Wine 8's ntoskrnl that bring the driver host down. (ObOpenObjectByPointer works there
+# on a process object from PsLookupProcessByProcessId when no object type is passed: Wine's
+# PsProcessType is not what the headers' double indirection reaches.)
+WINE_TRAPS = {"IoGetRequestorProcessId", "IoThreadToProcess", "MmMapViewOfSection"}
 
 
 class Image(PeFile):

@@ -10,10 +10,12 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dmi_reader.h"
 #include "sim_driver.h"
+#include "text.h"
 #include "table_image.h"
 
 namespace {
@@ -92,32 +94,45 @@ Config Settings(uint32_t offset = 0, FailMode fail = FailMode::kNone, uint16_t p
 constexpr uintptr_t kOwner = 0x1111;
 constexpr uintptr_t kProcess = 42;
 
+// Opens are told apart by a number; each has its own book, opened on first use.
 struct Rig {
   FakeMapper mapper;
   StandinDevice device;
+  std::map<uintptr_t, standin::HandoutBook> books;
   explicit Rig(const Config& config, uint32_t length = 300,
                const standin::RequestCodes& codes = standin::kNtRequests)
       : device(config, Facts(length), codes, mapper) {}
 
+  standin::HandoutBook& Book(uintptr_t open) {
+    auto found = books.find(open);
+    if (found == books.end()) {
+      found = books
+                  .emplace(std::piecewise_construct, std::forward_as_tuple(open),
+                           std::forward_as_tuple())
+                  .first;
+      device.Open(found->second);
+    }
+    return found->second;
+  }
   Answer Probe(uint16_t& word, uint32_t in_size = 2, uint32_t out_size = 2) {
     uint32_t returned = 0;
-    return device.Control(kOwner, kProcess, standin::kNtRequests.probe, &word, in_size, &word,
+    return device.Control(Book(kOwner), kProcess, standin::kNtRequests.probe, &word, in_size, &word,
                           out_size, returned);
   }
   Answer Get(Descriptor& d, uintptr_t owner = kOwner, uint32_t out_size = kTableDescriptorSize,
-             uint32_t in_size = 0) {
+             uint32_t in_size = 0, uintptr_t process = kProcess) {
     uint32_t returned = 0;
     const Answer a =
-        device.Control(owner, kProcess, standin::kNtRequests.get_table,
+        device.Control(Book(owner), process, standin::kNtRequests.get_table,
                        in_size ? d.data() : nullptr, in_size, d.data(), out_size, returned);
     EXPECT_EQ(returned, a == Answer::kDone ? kTableDescriptorSize : 0u);
     return a;
   }
   Answer Release(const Descriptor& d, uintptr_t owner = kOwner,
-                 uint32_t in_size = kTableDescriptorSize) {
+                 uint32_t in_size = kTableDescriptorSize, uintptr_t process = kProcess) {
     uint32_t returned = 0;
-    return device.Control(owner, kProcess, standin::kNtRequests.release_table, d.data(), in_size,
-                          nullptr, 0, returned);
+    return device.Control(Book(owner), process, standin::kNtRequests.release_table, d.data(),
+                          in_size, nullptr, 0, returned);
   }
 };
 
@@ -185,7 +200,8 @@ TEST(StandinDevice, RefusesBuffersOfTheWrongSize) {
   EXPECT_EQ(rig.Probe(word, 2, 4), Answer::kWrongSize);
   EXPECT_EQ(rig.Probe(word, 0, 2), Answer::kWrongSize);
   uint32_t returned = 7;
-  EXPECT_EQ(rig.device.Control(kOwner, kProcess, kNtProbeRequest, nullptr, 2, &word, 2, returned),
+  EXPECT_EQ(rig.device.Control(rig.Book(kOwner), kProcess, kNtProbeRequest, nullptr, 2, &word, 2,
+                               returned),
             Answer::kWrongSize);
   EXPECT_EQ(returned, 0u);
 
@@ -206,7 +222,7 @@ TEST(StandinDevice, OnlyTheOwnFamilysCodesAreAnswered) {
   uint16_t word = 0;
   uint32_t returned = 0;
   EXPECT_EQ(rig.Probe(word), Answer::kUnknownRequest);  // the NT code
-  EXPECT_EQ(rig.device.Control(0, 0, kVxdProbeRequest, &word, 2, &word, 2, returned),
+  EXPECT_EQ(rig.device.Control(rig.Book(0), 0, kVxdProbeRequest, &word, 2, &word, 2, returned),
             Answer::kDone);
   EXPECT_EQ(word, 0x0101);
 }
@@ -217,14 +233,14 @@ TEST(StandinDevice, DescriptorDescribesTheMappedTable) {
   ASSERT_EQ(rig.Get(d), Answer::kDone);
   ASSERT_EQ(rig.mapper.mapped.size(), 1u);
   const uintptr_t head = rig.mapper.mapped.begin()->first;
-  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
-  EXPECT_EQ(f.first_piece, head + 96);
-  EXPECT_EQ(f.second_piece, 0u) << "96 + 300 bytes fit the page";
-  EXPECT_EQ(f.structure_count, 41);
-  EXPECT_EQ(f.max_structure_size, 0x99);
-  EXPECT_EQ(f.table_length, 300u);
-  EXPECT_EQ(f.driver_value1, 0x000F1234u);
-  EXPECT_EQ(f.driver_value3, 0x0207);
+  const DmiTableDescriptor f = DmiTableDescriptor::Decode(d.data());
+  EXPECT_EQ(f.FirstPiece, head + 96);
+  EXPECT_EQ(f.SecondPiece, 0u) << "96 + 300 bytes fit the page";
+  EXPECT_EQ(f.StructureCount, 41);
+  EXPECT_EQ(f.MaxStructureSize, 0x99);
+  EXPECT_EQ(f.TableLength, 300u);
+  EXPECT_EQ(f.DriverValue1, 0x000F1234u);
+  EXPECT_EQ(f.DriverValue3, 0x0207);
   EXPECT_EQ(rig.mapper.mapped.begin()->second.process, kProcess);
 }
 
@@ -232,11 +248,11 @@ TEST(StandinDevice, TwoPiecesAreNotAdjacent) {
   Rig rig(Settings(4000));
   Descriptor d{};
   ASSERT_EQ(rig.Get(d), Answer::kDone);
-  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
+  const DmiTableDescriptor f = DmiTableDescriptor::Decode(d.data());
   const uintptr_t head = rig.mapper.mapped.begin()->first;
-  EXPECT_EQ(f.first_piece, head + 4000);
-  EXPECT_EQ(f.second_piece, rig.mapper.mapped.begin()->second.tail);
-  EXPECT_NE(f.second_piece, head + kTablePageSize);
+  EXPECT_EQ(f.FirstPiece, head + 4000);
+  EXPECT_EQ(f.SecondPiece, rig.mapper.mapped.begin()->second.tail);
+  EXPECT_NE(f.SecondPiece, head + kTablePageSize);
 }
 
 TEST(StandinDevice, RefusesATailRightBehindTheHeadPage) {
@@ -286,7 +302,8 @@ TEST(StandinDevice, ReleasesOnlyWhatItHandedOut) {
   EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut) << "released twice";
 }
 
-TEST(StandinDevice, AFullBookRefusesMoreUntilOneIsReleased) {
+// One open that holds all it may hold stops no other: each open has its own book.
+TEST(StandinDevice, AFullBookRefusesMoreToItsOpenOnlyUntilOneIsReleased) {
   Rig rig(Settings());
   std::vector<Descriptor> handed(standin::HandoutBook::kCapacity);
   for (Descriptor& d : handed)
@@ -294,8 +311,28 @@ TEST(StandinDevice, AFullBookRefusesMoreUntilOneIsReleased) {
   Descriptor extra{};
   EXPECT_EQ(rig.Get(extra), Answer::kTooManyTables);
   EXPECT_EQ(rig.mapper.mapped.size(), standin::HandoutBook::kCapacity) << "nothing more mapped";
+  Descriptor other{};
+  EXPECT_EQ(rig.Get(other, kOwner + 1), Answer::kDone) << "another open";
+  EXPECT_EQ(rig.device.outstanding(), standin::HandoutBook::kCapacity + 1);
   ASSERT_EQ(rig.Release(handed[5]), Answer::kDone);
   EXPECT_EQ(rig.Get(extra), Answer::kDone);
+}
+
+// A handle passed to another process (DuplicateHandle) reaches the same open, but the views
+// live in the process that asked for them: only that process may release them, and the open's
+// end unmaps each through the process it lives in.
+TEST(StandinDevice, OnlyTheProcessATableLivesInMayReleaseIt) {
+  Rig rig(Settings(4000));
+  Descriptor a{}, b{};
+  ASSERT_EQ(rig.Get(a, kOwner, kTableDescriptorSize, 0, kProcess), Answer::kDone);
+  ASSERT_EQ(rig.Get(b, kOwner, kTableDescriptorSize, 0, kProcess + 1), Answer::kDone);
+  EXPECT_EQ(rig.Release(a, kOwner, kTableDescriptorSize, kProcess + 1), Answer::kOtherProcess);
+  EXPECT_EQ(rig.mapper.mapped.size(), 2u) << "a refused release unmaps nothing";
+  EXPECT_EQ(rig.Release(a, kOwner, kTableDescriptorSize, kProcess), Answer::kDone);
+  EXPECT_EQ(rig.Release(a, kOwner, kTableDescriptorSize, kProcess + 1), Answer::kNotHandedOut);
+  rig.device.Close(rig.Book(kOwner));  // sent from whichever process closed the last handle
+  EXPECT_TRUE(rig.mapper.mapped.empty()) << "the fake checks each unmap's process";
+  EXPECT_EQ(rig.mapper.unmapped.size(), 2u);
 }
 
 TEST(StandinDevice, AFailedMapLeavesNoHandout) {
@@ -312,10 +349,10 @@ TEST(StandinDevice, AnEmptyTableMapsNothing) {
   Descriptor d;
   d.fill(0xEE);
   ASSERT_EQ(rig.Get(d), Answer::kDone);
-  const standin::DescriptorFields f = standin::ReadDescriptor(d.data());
-  EXPECT_EQ(f.table_length, 0u);
-  EXPECT_EQ(f.first_piece, 0u);
-  EXPECT_EQ(f.second_piece, 0u);
+  const DmiTableDescriptor f = DmiTableDescriptor::Decode(d.data());
+  EXPECT_EQ(f.TableLength, 0u);
+  EXPECT_EQ(f.FirstPiece, 0u);
+  EXPECT_EQ(f.SecondPiece, 0u);
   EXPECT_TRUE(rig.mapper.mapped.empty());
   EXPECT_EQ(rig.Release(d), Answer::kNotHandedOut);
 }
@@ -326,7 +363,7 @@ TEST(StandinDevice, AClosingOpenLosesItsMappingsAndOnlyThose) {
   ASSERT_EQ(rig.Get(a, 1), Answer::kDone);
   ASSERT_EQ(rig.Get(b, 2), Answer::kDone);
   ASSERT_EQ(rig.Get(c, 1), Answer::kDone);
-  rig.device.ReleaseOwner(1);
+  rig.device.Close(rig.Book(1));
   EXPECT_EQ(rig.mapper.mapped.size(), 1u);
   EXPECT_EQ(rig.Release(b, 2), Answer::kDone);
   ASSERT_EQ(rig.Get(a, 3), Answer::kDone);
@@ -335,21 +372,57 @@ TEST(StandinDevice, AClosingOpenLosesItsMappingsAndOnlyThose) {
   EXPECT_EQ(rig.device.outstanding(), 0u);
 }
 
+// The descriptor as NT's access check reads it: every offset inside, the DACL granting every
+// file right to exactly the system and the administrators.
+TEST(StandinDevice, OnlyTheSystemAndAdministratorsMayOpenTheDevice) {
+  uint8_t sd[standin::kDeviceSecuritySize + 1];
+  sd[standin::kDeviceSecuritySize] = 0xA5;
+  standin::WriteDeviceSecurity(sd);
+  EXPECT_EQ(sd[standin::kDeviceSecuritySize], 0xA5) << "written past its size";
+  auto le = [&](size_t at, int n) { return n == 2 ? ReadLe16(sd + at) : ReadLe32(sd + at); };
+  auto sid = [&](size_t at) {
+    std::string text = "S-" + std::to_string(sd[at]) + "-" + std::to_string(sd[at + 7]);
+    for (uint8_t i = 0; i < sd[at + 1]; ++i)
+      text += "-" + std::to_string(le(at + 8 + 4 * i, 4));
+    return text;
+  };
+  EXPECT_EQ(sd[0], 1);
+  EXPECT_EQ(le(2, 2), 0x8004u) << "self-relative, DACL present, nothing defaulted";
+  EXPECT_EQ(sid(le(4, 4)), "S-1-5-32-544");
+  EXPECT_EQ(sid(le(8, 4)), "S-1-5-18");
+  EXPECT_EQ(le(12, 4), 0u) << "no SACL";
+  const size_t acl = le(16, 4);
+  EXPECT_EQ(sd[acl], 2);
+  EXPECT_EQ(acl + le(acl + 2, 2), standin::kDeviceSecuritySize);
+  std::vector<std::string> allowed;
+  size_t ace = acl + 8;
+  for (uint32_t i = 0; i < le(acl + 4, 2); ++i) {
+    EXPECT_EQ(sd[ace], 0) << "access allowed";
+    EXPECT_EQ(le(ace + 4, 4), standin::kFileAllAccess);
+    allowed.push_back(sid(ace + 8));
+    EXPECT_EQ(le(ace + 2, 2), 8u + 8u + 4u * sd[ace + 9]);
+    ace += le(ace + 2, 2);
+  }
+  EXPECT_EQ(ace, standin::kDeviceSecuritySize);
+  EXPECT_EQ(allowed, (std::vector<std::string>{"S-1-5-18", "S-1-5-32-544"}));
+}
+
 // The program's reader against the stand-in logic, through the device channel as the reader
 // sees it: the board must come out whole wherever the table lies in its page.
 class StandinChannel : public DmiDevice {
  public:
-  explicit StandinChannel(StandinDevice& device) : device_(device) {}
+  explicit StandinChannel(StandinDevice& device) : device_(device) { device_.Open(book_); }
   bool IsInvalidHandle() const override { return false; }
   bool Control(uint32_t code, const void* in, uint32_t in_size, void* out,
                uint32_t out_size) override {
     uint32_t returned = 0;
-    return device_.Control(kOwner, kProcess, code, in, in_size, out, out_size, returned) ==
+    return device_.Control(book_, kProcess, code, in, in_size, out, out_size, returned) ==
            Answer::kDone;
   }
 
  private:
   StandinDevice& device_;
+  standin::HandoutBook book_;
 };
 
 TEST(StandinDevice, TheReaderFindsTheBoardAtEveryKindOfOffset) {

@@ -30,6 +30,53 @@ TEST(StandinPath, TellsAbsoluteFromRelative) {
     EXPECT_EQ(standin::IsAbsolutePath(c.path), c.absolute) << c.path;
 }
 
+TEST(StandinPath, OnlyAPlainNameInTheDriversFolderIsATableName) {
+  const struct {
+    const char* name;
+    bool plain;
+  } cases[] = {
+      {"w510.bin", true},
+      {"lenovo thinkpad w510.bin", true},
+      {"a", true},
+      {".hidden", true},
+      {"nul1.bin", true},
+      {"com10", true},
+      {"console.bin", true},
+      {"", false},
+      {".", false},
+      {"..", false},
+      {"..\\w510.bin", false},
+      {"../w510.bin", false},
+      {"tables\\w510.bin", false},
+      {"tables/w510.bin", false},
+      {"C:\\zyn\\w510.bin", false},
+      {"c:w510.bin", false},
+      {"\\\\server\\share\\w510.bin", false},
+      {"\\\\.\\PhysicalDrive0", false},
+      {"\\??\\C:\\w510.bin", false},
+      {"/etc/passwd", false},
+      {"w510.bin:stream", false},
+      {"w510.bin.", false},
+      {"w510.bin ", false},
+      {"w*.bin", false},
+      {"w?10.bin", false},
+      {"a|b", false},
+      {"tab\there", false},
+      {"NUL", false},
+      {"nul.bin", false},
+      {"Con", false},
+      {"aux.txt", false},
+      {"prn", false},
+      {"COM1", false},
+      {"lpt9.bin", false},
+      {"CLOCK$", false},
+      {"conout$", false},
+      {"nul .bin", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(standin::IsPlainFileName(c.name), c.plain) << c.name;
+}
+
 std::string Resolve(const char* folder, const char* value) {
   char out[64];
   if (!standin::ResolvePath(folder, value, out, sizeof out))

@@ -4,11 +4,16 @@
 // probe (its word primed with 0xEEEE), a get-table, the table read from its piece(s), a release,
 // the same release again, and a probe with a 1-byte buffer. With ROUNDS, it then times that many
 // rounds of probe, get-table and release, one `rt_<request>_us=` line each, for the figures.
+//   standin_client nt-hostile REPORT
+// does what a local user without rights might try against ZYNDRV (see Hostile below);
+//   standin_client nt-release-from DESCRIPTOR REPORT
+// is the second process of that mode: it sends a release through a handle duplicated into it.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "protocol/device_protocol.h"
@@ -66,9 +71,164 @@ void TimeRounds(std::FILE* report, HANDLE h, int rounds, uint32_t probe, uint32_
   }
 }
 
+std::string Hex(const unsigned char* p, size_t n) {
+  std::string out;
+  char two[3];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02x", p[i]);
+    out += two;
+  }
+  return out;
+}
+
+HANDLE OpenNt() {
+  return CreateFileA(kNtDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+struct Got {
+  unsigned char d[kTableDescriptorSize] = {};
+};
+
+bool GetTable(HANDLE h, Got& got) {
+  return Control(h, kNtGetTableRequest, nullptr, 0, got.d, sizeof got.d);
+}
+
+bool ReleaseTable(HANDLE h, Got& got) {
+  return Control(h, kNtReleaseTableRequest, got.d, sizeof got.d, nullptr, 0);
+}
+
+unsigned char* FirstPiece(const Got& got) {
+  return reinterpret_cast<unsigned char*>(static_cast<uintptr_t>(Le(got.d + kDescFirstPiece, 4)));
+}
+
+bool Mapped(const void* address) {
+  MEMORY_BASIC_INFORMATION info = {};
+  return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State == MEM_COMMIT;
+}
+
+// A second process sends a release of `got` through a duplicate of `h`; what it answered.
+int ReleaseFromAnotherProcess(const char* self, const char* report, HANDLE h, const Got& got) {
+  const std::string child_report = std::string(report) + ".child";
+  PROCESS_INFORMATION pi = {};
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  // Started suspended, so that the handle is in it before it runs; the handle's value is known
+  // only then, so it goes through a file beside the report.
+  std::string line = std::string("\"") + self + "\" nt-release-from " + Hex(got.d, sizeof got.d) +
+                     " \"" + child_report + "\"";
+  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                      nullptr, &si, &pi))
+    return -1;
+  HANDLE in_child = nullptr;
+  const bool duplicated = DuplicateHandle(GetCurrentProcess(), h, pi.hProcess, &in_child, 0, FALSE,
+                                          DUPLICATE_SAME_ACCESS) != FALSE;
+  std::FILE* handle_file = std::fopen((child_report + ".handle").c_str(), "w");
+  if (handle_file != nullptr) {
+    std::fprintf(
+        handle_file, "%lu\n",
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(duplicated ? in_child : 0)));
+    std::fclose(handle_file);
+  }
+  ResumeThread(pi.hThread);
+  const bool ended = WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0;
+  if (!ended)
+    TerminateProcess(pi.hProcess, 9);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  std::FILE* in = std::fopen(child_report.c_str(), "r");
+  int answer = -1;
+  if (in != nullptr) {
+    if (std::fscanf(in, "release=%d", &answer) != 1)
+      answer = -1;
+    std::fclose(in);
+  }
+  return ended ? answer : -1;
+}
+
+// The second process: the handle's value is in REPORT.handle, written before it was resumed.
+int ReleaseFrom(const char* descriptor_hex, const char* report) {
+  std::FILE* handle_file = std::fopen((std::string(report) + ".handle").c_str(), "r");
+  unsigned long value = 0;
+  if (handle_file == nullptr || std::fscanf(handle_file, "%lu", &value) != 1)
+    return 4;
+  std::fclose(handle_file);
+  Got got;
+  for (size_t i = 0; i < sizeof got.d && descriptor_hex[2 * i] != '\0'; ++i) {
+    unsigned int byte = 0;
+    std::sscanf(descriptor_hex + 2 * i, "%2x", &byte);
+    got.d[i] = static_cast<unsigned char>(byte);
+  }
+  std::FILE* out = std::fopen(report, "w");
+  if (out == nullptr)
+    return 3;
+  std::fprintf(out, "release=%d\n",
+               ReleaseTable(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value)), got) ? 1 : 0);
+  return std::fclose(out) == 0 ? 0 : 3;
+}
+
+// What a local user without rights might try:
+// * a second open still gets a table while the first holds all it may hold;
+// * a handed-out view cannot be made writable, and the next caller sees the table unchanged;
+// * a release sent from another process, through a duplicated handle, unmaps nothing.
+int Hostile(const char* self, const char* path) {
+  std::FILE* report = std::fopen(path, "w");
+  if (report == nullptr)
+    return 3;
+  HANDLE first = OpenNt();
+  HANDLE second = OpenNt();
+  std::fprintf(report, "open=%d\n",
+               first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE ? 1 : 0);
+  if (first == INVALID_HANDLE_VALUE || second == INVALID_HANDLE_VALUE)
+    return std::fclose(report) == 0 ? 0 : 3;
+
+  constexpr int kTries = 20;
+  Got held[kTries];
+  int count = 0;
+  while (count < kTries && GetTable(first, held[count]))
+    ++count;
+  std::fprintf(report, "first_open_tables=%d\n", count);
+  Got other;
+  std::fprintf(report, "second_open_get=%d\n", GetTable(second, other) ? 1 : 0);
+  for (int i = 1; i < count; ++i)
+    ReleaseTable(first, held[i]);
+  if (count == 0)
+    return std::fclose(report) == 0 ? 0 : 3;
+
+  unsigned char* table = FirstPiece(held[0]);
+  const unsigned char original = *table;
+  // Read-write would change the table for everyone; write-copy would change only this
+  // process's copy, so a write through it is harmless to the next caller.
+  unsigned char* page = table - Le(held[0].d + kDescFirstPiece, 4) % kTablePageSize;
+  DWORD old = 0;
+  const bool raised = VirtualProtect(page, kTablePageSize, PAGE_READWRITE, &old) != FALSE;
+  const bool copy = !raised && VirtualProtect(page, kTablePageSize, PAGE_WRITECOPY, &old) != FALSE;
+  std::fprintf(report, "raise_to_read_write=%d\n", raised ? 1 : 0);
+  if (raised || copy)
+    *table = static_cast<unsigned char>(original ^ 0xFF);
+  Got fresh;
+  const bool got_fresh = GetTable(second, fresh);
+  std::fprintf(report, "next_caller_sees_the_table=%d\n",
+               got_fresh && *FirstPiece(fresh) == original ? 1 : 0);
+  if (got_fresh)
+    ReleaseTable(second, fresh);
+
+  std::fprintf(report, "release_from_another_process=%d\n",
+               ReleaseFromAnotherProcess(self, path, first, held[0]));
+  std::fprintf(report, "view_kept=%d\n", Mapped(table) ? 1 : 0);
+  std::fprintf(report, "release_by_owner=%d\n", ReleaseTable(first, held[0]) ? 1 : 0);
+  CloseHandle(second);
+  CloseHandle(first);
+  return std::fclose(report) == 0 ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "nt-hostile") == 0)
+    return Hostile(argv[0], argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "nt-release-from") == 0)
+    return ReleaseFrom(argv[2], argv[3]);
   if (argc != 3 && argc != 4)
     return 2;
   const bool nt = std::strcmp(argv[1], "nt") == 0;

@@ -81,13 +81,14 @@ void SimAllocator::Free(std::uint8_t* block) {
 
 void PlaceSimTable(const SimTable& table, SimAddressSpace& space, SimDevice& device) {
   DmiTableDescriptor d;
-  const std::uint32_t offset = table.page_offset % kDmiPageSize;
-  const std::uint32_t head = kDmiPageSize - offset;
+  const std::uint32_t offset = table.page_offset % kTablePageSize;
   const std::size_t size = table.bytes.size();
+  const TablePieces pieces = SplitAtPage(offset, static_cast<std::uint32_t>(size));
   d.FirstPiece = kSimFirstPage + offset;
-  if (size > head) {
-    space.Map(d.FirstPiece, {table.bytes.begin(), table.bytes.begin() + head});
-    space.Map(kSimSecondPage, {table.bytes.begin() + head, table.bytes.end()});
+  if (pieces.tail_length > 0) {
+    const auto middle = table.bytes.begin() + pieces.head_length;
+    space.Map(d.FirstPiece, {table.bytes.begin(), middle});
+    space.Map(kSimSecondPage, {middle, table.bytes.end()});
     d.SecondPiece = kSimSecondPage;
   } else if (size > 0) {
     space.Map(d.FirstPiece, table.bytes);
@@ -101,7 +102,7 @@ void PlaceSimTable(const SimTable& table, SimAddressSpace& space, SimDevice& dev
   d.DriverValue2 = 0x5AA50001u;
   d.DriverValue3 = 0x0207;
   d.Unnamed = 0xC3D2;
-  d.Write(device.descriptor.data());
+  d.Encode(device.descriptor.data());
 }
 
 DmiRunResult RunReaderOnSimTable(const SimTable& table) {
