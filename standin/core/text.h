@@ -10,6 +10,7 @@
 namespace standin {
 
 using zynrt::CopyBytes;
+using zynrt::FillBytes;
 using zynrt::TextLength;
 inline bool SameBytes(const void* a, const void* b, size_t n) {
   return zynrt::CompareBytes(a, b, n) == 0;
