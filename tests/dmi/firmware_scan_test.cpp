@@ -74,7 +74,7 @@ TEST(FirmwareScan, FindsTheSoundEntryPointOrNamesWhatIsWrong) {
   Bytes bad_checksum = sm;
   bad_checksum[0x08] ^= 0x01;  // outside the intermediate entry point
   Bytes bad_intermediate = sm;
-  bad_intermediate[0x15] ^= 0x01;  // its checksum off, the outer checksum put right
+  bad_intermediate[0x15] = static_cast<std::uint8_t>(bad_intermediate[0x15] + 1);  // off by one
   bad_intermediate[0x04] = static_cast<std::uint8_t>(bad_intermediate[0x04] - 0x01);
   Bytes bad_length = bad_intermediate;  // the intermediate broken too, or it would be taken
   bad_length[0x05] = 0x40;
