@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "corpus_index.h"
 #include "entry_points.h"
 #include "smbios_dump.h"
 
@@ -155,27 +156,18 @@ TEST(FirmwareScan, FindsTheSoundEntryPointOrNamesWhatIsWrong) {
 // scan finds each 32-bit one with the count and length it states, and no 64-bit one.
 TEST(FirmwareScan, FindsEveryRealEntryPointOfTheCorpus) {
   const std::string corpus = ZYN_CORPUS_DIR;
-  std::ifstream index(corpus + "/INDEX.tsv");
-  if (!index)
+  const std::vector<CorpusIndexRow> rows = ReadCorpusIndex(corpus);
+  if (rows.empty())
     GTEST_SKIP() << "no corpus at " << corpus;
-  std::string line;
-  std::getline(index, line);  // header: the original file first, the bare table 12th
   int found_count = 0, refused_count = 0;
-  for (std::size_t row = 0; std::getline(index, line); ++row) {
-    std::vector<std::string> columns;
-    for (std::size_t from = 0, tab; from <= line.size(); from = tab + 1) {
-      tab = line.find('\t', from);
-      if (tab == std::string::npos)
-        tab = line.size();
-      columns.push_back(line.substr(from, tab - from));
-    }
-    ASSERT_GE(columns.size(), 12u) << line;
-    const Bytes dump = ReadFile(corpus + "/" + columns[0]);
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const std::string& original = rows[row].at("file");
+    const Bytes dump = ReadFile(corpus + "/" + original);
     smbios::EntryPoint ep;
     if (smbios::ReadEntryPoint(dump.data(), dump.size(), ep) != TableProblem::kNone)
       continue;  // a raw table or firmware data: no entry point to place
-    SCOPED_TRACE(columns[0]);
-    const Bytes table = ReadFile(corpus + "/" + columns[11]);
+    SCOPED_TRACE(original);
+    const Bytes table = ReadFile(corpus + "/" + rows[row].at("table_file"));
     const bool fits = table.size() <= kImageSize - (kTableAt - kBase);
     const std::uint32_t address = fits ? kTableAt : 0x7FF00000u;
     const std::size_t at = ((row * 0x1230) % 0x7000) & ~std::size_t{0xF};
