@@ -1,8 +1,8 @@
 // The real-table corpus's INDEX.tsv: one header line naming the tab-separated columns, then a
-// row per table. Empty when the corpus is not there.
+// row per table.
 #pragma once
 
-#include <fstream>
+#include <istream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -10,8 +10,7 @@
 
 using CorpusIndexRow = std::map<std::string, std::string>;
 
-inline std::vector<CorpusIndexRow> ReadCorpusIndex(const std::string& dir) {
-  std::ifstream in(dir + "/INDEX.tsv");
+inline std::vector<CorpusIndexRow> ReadCorpusIndex(std::istream& in) {
   std::string line;
   std::getline(in, line);
   std::vector<std::string> names;

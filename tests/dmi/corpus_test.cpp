@@ -77,9 +77,9 @@ struct CorpusRow {
 
 // INDEX.tsv: one header line, tab-separated; dmidecode's lines for several base boards are
 // joined with " | ", and the reader stops at the first one.
-std::vector<CorpusRow> ReadIndex(const std::string& dir) {
+std::vector<CorpusRow> ReadIndex(std::istream& in) {
   std::vector<CorpusRow> rows;
-  for (CorpusIndexRow& f : ReadCorpusIndex(dir)) {
+  for (CorpusIndexRow& f : ReadCorpusIndex(in)) {
     auto first = [](const std::string& v) { return v.substr(0, v.find(" | ")); };
     rows.push_back({f["file"], f["has_type2"], first(f["baseboard_manufacturer"]),
                     first(f["baseboard_product"])});
@@ -90,10 +90,12 @@ std::vector<CorpusRow> ReadIndex(const std::string& dir) {
 class CorpusTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = ZYN_CORPUS_DIR;
-    if (!std::ifstream(dir_ + "/INDEX.tsv"))
-      GTEST_SKIP() << "no corpus at " << dir_;
-    rows_ = ReadIndex(dir_);
+    const std::string dir = ZYN_CORPUS_DIR;
+    std::ifstream index(dir + "/INDEX.tsv");
+    if (!index)
+      GTEST_SKIP() << "no corpus at " << dir;
+    dir_ = dir;
+    rows_ = ReadIndex(index);
     ASSERT_EQ(rows_.size(), 96u);
   }
   std::string dir_;

@@ -237,17 +237,19 @@ TEST(SmbiosDump, AgreesWithTheToolOnShippedTables) {
 }
 
 TEST(SmbiosDump, AgreesWithTheToolOnTheCorpus) {
-  const std::filesystem::path corpus = ZYN_CORPUS_DIR;
+  const std::string dir = ZYN_CORPUS_DIR;
+  std::ifstream index(dir + "/INDEX.tsv");
+  if (!index)
+    GTEST_SKIP() << "no corpus at " << dir;
+  const std::filesystem::path corpus = dir;
   int files = 0;
-  for (CorpusIndexRow& row : ReadCorpusIndex(corpus.string())) {
+  for (CorpusIndexRow& row : ReadCorpusIndex(index)) {
     for (const std::string& name : {row["file"], row["table_file"]}) {
       SCOPED_TRACE(name);
       CompareWithTheToolsReading(corpus / name);
       ++files;
     }
   }
-  if (files == 0)
-    GTEST_SKIP() << "no corpus at " << corpus;
   EXPECT_GT(files, 0);
 }
 
