@@ -383,16 +383,10 @@ void ExtractDMIBoardIdentity(BoardIdentity& identity) {
   }
 }
 
+// A slot without entries is empty already, so emptying every slot empties those that hold some.
 void ClearDMIStructureIndex() {
-  for (DmiStructureIndexSlot& slot : DmiReaderState.index.slots) {
-    if (slot.count == 0)
-      continue;
-    for (int i = 0; i < slot.count && i < kDmiIndexEntries; ++i) {
-      slot.positions[i] = nullptr;
-      slot.handles[i] = 0;
-    }
-    slot.count = 0;
-  }
+  for (DmiStructureIndexSlot& slot : DmiReaderState.index.slots)
+    slot = DmiStructureIndexSlot{};
 }
 
 namespace {
@@ -451,9 +445,9 @@ std::uint16_t ReadBoardIdentity(const DmiPlatform& platform, const DmiTableReque
     return kDmiStatusGetTableFailed;
   DmiReaderState.scratch_capacity = DmiReaderState.scratch_size;
 
-  // The descriptor goes back to the driver exactly as it came, so keep its raw bytes.
+  // The descriptor goes back to the driver exactly as it came, so keep its raw bytes. All zero
+  // before the request, SecondPiece included.
   std::uint8_t raw[DmiTableDescriptor::kSize] = {};
-  WriteLe32(raw + kDescSecondPiece, 0);
   if (!platform.device.Control(requests.get_table, nullptr, 0, raw, sizeof(raw))) {
     FreeBuffers(platform.memory);
     return kDmiStatusGetTableFailed;

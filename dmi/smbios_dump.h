@@ -41,31 +41,24 @@ enum class TableProblem : uint8_t {
 };
 
 inline const char* DescribeTableProblem(TableProblem problem) {
-  switch (problem) {
-    case TableProblem::kNone:
-      return "no problem";
-    case TableProblem::kFileTooLarge:
-      return "table file over 1 MiB";
-    case TableProblem::kEntryPointCutShort:
-      return "the entry point is cut short";
-    case TableProblem::kEntryPointBadLength:
-      return "the entry point's length byte is wrong";
-    case TableProblem::kEntryPointBadChecksum:
-      return "the entry point's checksum is wrong";
-    case TableProblem::kIntermediateBroken:
-      return "the entry point's intermediate _DMI_ is broken";
-    case TableProblem::kOutsideFile:
-      return "the entry point points outside the file";
-    case TableProblem::kTooLong:
-      return "table over 65535 bytes";
-    case TableProblem::kFirmwareDataCutShort:
-      return "the firmware's table data is cut short";
-    case TableProblem::kNoEntryPoint:
-      return "no SMBIOS entry point in the firmware's memory";
-    case TableProblem::kTableAbove4GiB:
-      return "the entry point places the table above 4 GiB";
-  }
-  return "unknown problem";
+  static const char* const kMessages[] = {
+      "no problem",
+      "table file over 1 MiB",
+      "the entry point is cut short",
+      "the entry point's length byte is wrong",
+      "the entry point's checksum is wrong",
+      "the entry point's intermediate _DMI_ is broken",
+      "the entry point points outside the file",
+      "table over 65535 bytes",
+      "the firmware's table data is cut short",
+      "no SMBIOS entry point in the firmware's memory",
+      "the entry point places the table above 4 GiB",
+  };
+  static_assert(sizeof kMessages / sizeof kMessages[0] ==
+                    static_cast<size_t>(TableProblem::kTableAbove4GiB) + 1,
+                "one message for each problem");
+  const size_t index = static_cast<size_t>(problem);
+  return index < sizeof kMessages / sizeof kMessages[0] ? kMessages[index] : "unknown problem";
 }
 
 enum class EntryPointForm : uint8_t { kNone, kSm, kSm3, kDmi };
@@ -98,20 +91,28 @@ inline bool SumsToZero(const uint8_t* bytes, size_t n) {
   return sum == 0;
 }
 
+// The checks of the two SMBIOS forms: the `needed` bytes their fields take, a length byte (at
+// `length_at`) from `min_length` to 0x20, and that many bytes summing to 0.
+inline TableProblem CheckLengthAndSum(const uint8_t* b, size_t size, size_t needed,
+                                      size_t length_at, uint8_t min_length) {
+  if (size < needed)
+    return TableProblem::kEntryPointCutShort;
+  const uint8_t length = b[length_at];
+  if (length < min_length || length > 0x20)
+    return TableProblem::kEntryPointBadLength;
+  if (size < length)
+    return TableProblem::kEntryPointCutShort;
+  return SumsToZero(b, length) ? TableProblem::kNone : TableProblem::kEntryPointBadChecksum;
+}
+
 // Reads and checks the entry point at `b`, of which `size` bytes are there. kNoEntryPoint when
 // `b` starts with none of the three anchors; `ep` is written only when the entry point is sound.
 inline TableProblem ReadEntryPoint(const uint8_t* b, size_t size, EntryPoint& ep) {
   EntryPoint found;
   if (HasAnchor(b, size, "_SM3_")) {
-    if (size < 0x18)
-      return TableProblem::kEntryPointCutShort;
-    const uint8_t length = b[0x06];
-    if (length < 0x18 || length > 0x20)
-      return TableProblem::kEntryPointBadLength;
-    if (size < length)
-      return TableProblem::kEntryPointCutShort;
-    if (!SumsToZero(b, length))
-      return TableProblem::kEntryPointBadChecksum;
+    const TableProblem problem = CheckLengthAndSum(b, size, 0x18, 0x06, 0x18);
+    if (problem != TableProblem::kNone)
+      return problem;
     found.form = EntryPointForm::kSm3;
     found.table_length = ReadLe32(b + 0x0C);
     found.length_is_maximum = true;
@@ -120,15 +121,9 @@ inline TableProblem ReadEntryPoint(const uint8_t* b, size_t size, EntryPoint& ep
   } else if (HasAnchor(b, size, "_SM_")) {
     // 0x1E is what some 2.1 firmware states for the 0x1F bytes it has; the intermediate entry
     // point at 0x10 ends at 0x1E either way.
-    if (size < 0x1F)
-      return TableProblem::kEntryPointCutShort;
-    const uint8_t length = b[0x05];
-    if (length < 0x1E || length > 0x20)
-      return TableProblem::kEntryPointBadLength;
-    if (size < length)
-      return TableProblem::kEntryPointCutShort;
-    if (!SumsToZero(b, length))
-      return TableProblem::kEntryPointBadChecksum;
+    const TableProblem problem = CheckLengthAndSum(b, size, 0x1F, 0x05, 0x1E);
+    if (problem != TableProblem::kNone)
+      return problem;
     if (!HasAnchor(b + 0x10, 5, "_DMI_") || !SumsToZero(b + 0x10, 0x0F))
       return TableProblem::kIntermediateBroken;
     found.form = EntryPointForm::kSm;

@@ -38,10 +38,11 @@ bool ReadBoundedFile(const std::string& path, std::size_t limit, std::vector<std
     error = path + ": not a regular file";
     return false;
   }
-  bytes.assign(limit + 1, 0);
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = read(fd.get(), bytes.data() + got, bytes.size() - got);
+  bytes.clear();
+  std::uint8_t buffer[65536];
+  while (bytes.size() <= limit) {
+    const std::size_t room = limit + 1 - bytes.size();
+    const ssize_t n = read(fd.get(), buffer, room < sizeof(buffer) ? room : sizeof(buffer));
     if (n == 0)
       break;
     if (n < 0) {
@@ -50,9 +51,8 @@ bool ReadBoundedFile(const std::string& path, std::size_t limit, std::vector<std
       error = path + ": cannot read: " + std::strerror(errno);
       return false;
     }
-    got += static_cast<std::size_t>(n);
+    bytes.insert(bytes.end(), buffer, buffer + n);
   }
-  bytes.resize(got);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "corpus_index.h"
 #include "sim_driver.h"
 #include "tests/corpus.h"
 #include "table_file.h"
@@ -78,17 +79,8 @@ struct CorpusRow {
 // INDEX.tsv: one header line, tab-separated; dmidecode's lines for several base boards are
 // joined with " | ", and the reader stops at the first one.
 std::vector<CorpusRow> ReadIndex(std::istream& in) {
-  std::string line;
-  std::getline(in, line);
-  std::vector<std::string> names;
-  for (std::stringstream h(line); std::getline(h, line, '\t');)
-    names.push_back(line);
   std::vector<CorpusRow> rows;
-  while (std::getline(in, line)) {
-    std::map<std::string, std::string> f;
-    std::stringstream s(line);
-    for (std::size_t i = 0; i < names.size() && std::getline(s, line, '\t'); ++i)
-      f[names[i]] = line;
+  for (CorpusIndexRow& f : ReadCorpusIndex(in)) {
     auto first = [](const std::string& v) { return v.substr(0, v.find(" | ")); };
     rows.push_back({f["file"], f["has_type2"], first(f["baseboard_manufacturer"]),
                     first(f["baseboard_product"])});

@@ -35,6 +35,19 @@ inline void Resum(Bytes& b, std::size_t at = 0) {
   }
 }
 
+// The legacy form, revision 2.1 in BCD.
+inline Bytes DmiEntryPoint(std::uint32_t address, std::uint16_t length, std::uint16_t count) {
+  Bytes b(0x0F, 0);
+  std::memcpy(b.data(), "_DMI_", 5);
+  PutLe(b, 0x06, length, 2);
+  PutLe(b, 0x08, address, 4);
+  PutLe(b, 0x0C, count, 2);
+  b[0x0E] = 0x21;
+  Resum(b);
+  return b;
+}
+
+// The 32-bit form: its intermediate entry point at 0x10 is the legacy form.
 inline Bytes SmEntryPoint(std::uint32_t address, std::uint16_t length, std::uint16_t count,
                           std::uint16_t max_size = 0) {
   Bytes b(0x1F, 0);
@@ -43,11 +56,8 @@ inline Bytes SmEntryPoint(std::uint32_t address, std::uint16_t length, std::uint
   b[0x06] = 2;
   b[0x07] = 7;
   PutLe(b, 0x08, max_size, 2);
-  std::memcpy(b.data() + 0x10, "_DMI_", 5);
-  PutLe(b, 0x16, length, 2);
-  PutLe(b, 0x18, address, 4);
-  PutLe(b, 0x1C, count, 2);
-  b[0x1E] = 0x27;
+  const Bytes intermediate = DmiEntryPoint(address, length, count);
+  std::memcpy(b.data() + 0x10, intermediate.data(), intermediate.size());
   Resum(b);
   return b;
 }
@@ -62,18 +72,6 @@ inline Bytes Sm3EntryPoint(std::uint64_t address, std::uint32_t maximum_length) 
   b[0x0A] = 1;
   PutLe(b, 0x0C, maximum_length, 4);
   PutLe(b, 0x10, address, 8);
-  Resum(b);
-  return b;
-}
-
-// The legacy form, revision 2.1 in BCD.
-inline Bytes DmiEntryPoint(std::uint32_t address, std::uint16_t length, std::uint16_t count) {
-  Bytes b(0x0F, 0);
-  std::memcpy(b.data(), "_DMI_", 5);
-  PutLe(b, 0x06, length, 2);
-  PutLe(b, 0x08, address, 4);
-  PutLe(b, 0x0C, count, 2);
-  b[0x0E] = 0x21;
   Resum(b);
   return b;
 }

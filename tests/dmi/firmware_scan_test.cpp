@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "corpus_index.h"
 #include "entry_points.h"
 #include "smbios_dump.h"
+#include "tests/corpus.h"
 
 namespace {
 
@@ -74,7 +76,7 @@ TEST(FirmwareScan, FindsTheSoundEntryPointOrNamesWhatIsWrong) {
   Bytes bad_checksum = sm;
   bad_checksum[0x08] ^= 0x01;  // outside the intermediate entry point
   Bytes bad_intermediate = sm;
-  bad_intermediate[0x15] ^= 0x01;  // its checksum off, the outer checksum put right
+  bad_intermediate[0x15] = static_cast<std::uint8_t>(bad_intermediate[0x15] + 1);  // off by one
   bad_intermediate[0x04] = static_cast<std::uint8_t>(bad_intermediate[0x04] - 0x01);
   Bytes bad_length = bad_intermediate;  // the intermediate broken too, or it would be taken
   bad_length[0x05] = 0x40;
@@ -154,28 +156,18 @@ TEST(FirmwareScan, FindsTheSoundEntryPointOrNamesWhatIsWrong) {
 // Every real entry point of the corpus, moved into the firmware's memory with its table: the
 // scan finds each 32-bit one with the count and length it states, and no 64-bit one.
 TEST(FirmwareScan, FindsEveryRealEntryPointOfTheCorpus) {
-  const std::string corpus = ZYN_CORPUS_DIR;
-  std::ifstream index(corpus + "/INDEX.tsv");
-  if (!index)
-    GTEST_SKIP() << "no corpus at " << corpus;
-  std::string line;
-  std::getline(index, line);  // header: the original file first, the bare table 12th
+  ZYN_OPEN_CORPUS_INDEX_OR_SKIP(dir, index);
+  const std::string corpus = dir;
+  const std::vector<CorpusIndexRow> rows = ReadCorpusIndex(index);
   int found_count = 0, refused_count = 0;
-  for (std::size_t row = 0; std::getline(index, line); ++row) {
-    std::vector<std::string> columns;
-    for (std::size_t from = 0, tab; from <= line.size(); from = tab + 1) {
-      tab = line.find('\t', from);
-      if (tab == std::string::npos)
-        tab = line.size();
-      columns.push_back(line.substr(from, tab - from));
-    }
-    ASSERT_GE(columns.size(), 12u) << line;
-    const Bytes dump = ReadFile(corpus + "/" + columns[0]);
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const std::string& original = rows[row].at("file");
+    const Bytes dump = ReadFile(corpus + "/" + original);
     smbios::EntryPoint ep;
     if (smbios::ReadEntryPoint(dump.data(), dump.size(), ep) != TableProblem::kNone)
       continue;  // a raw table or firmware data: no entry point to place
-    SCOPED_TRACE(columns[0]);
-    const Bytes table = ReadFile(corpus + "/" + columns[11]);
+    SCOPED_TRACE(original);
+    const Bytes table = ReadFile(corpus + "/" + rows[row].at("table_file"));
     const bool fits = table.size() <= kImageSize - (kTableAt - kBase);
     const std::uint32_t address = fits ? kTableAt : 0x7FF00000u;
     const std::size_t at = ((row * 0x1230) % 0x7000) & ~std::size_t{0xF};

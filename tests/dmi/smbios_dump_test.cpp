@@ -1,5 +1,6 @@
-// Finding the structure table in a table file or in the firmware's answer.
-#include "table_image.h"
+// Finding the structure table in a table file or in the firmware's answer: what dmiread and both
+// stand-ins read.
+#include "smbios_dump.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/dmi/entry_points.h"
+#include "corpus_index.h"
+#include "entry_points.h"
 #include "table_file.h"
 #include "tests/corpus.h"
 
 namespace {
 
-using standin::TableImage;
-using standin::TableProblem;
+using smbios::TableImage;
+using smbios::TableProblem;
 
 // BIOS (type 0, 2 strings, 20 bytes), base board (type 2, 2 strings, 23 bytes, the longest) and
 // the end of table: 3 structures.
@@ -53,7 +55,7 @@ Bytes Table(const TableImage& image) {
   return Bytes(image.bytes, image.bytes + image.length);
 }
 
-TEST(StandinTableImage, ReadsEachDumpFormAndARawTable) {
+TEST(SmbiosDump, ReadsEachDumpFormAndARawTable) {
   const Bytes table = SmallTable();
   struct Case {
     const char* name;
@@ -72,7 +74,7 @@ TEST(StandinTableImage, ReadsEachDumpFormAndARawTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TableImage image;
-    ASSERT_EQ(standin::ReadTableFile(c.file.data(), c.file.size(), image), TableProblem::kNone);
+    ASSERT_EQ(smbios::ReadTableFile(c.file.data(), c.file.size(), image), TableProblem::kNone);
     EXPECT_EQ(Table(image), table);
     EXPECT_EQ(image.structure_count, c.count);
     EXPECT_EQ(image.max_structure_size, c.max_size);
@@ -80,15 +82,15 @@ TEST(StandinTableImage, ReadsEachDumpFormAndARawTable) {
   }
 }
 
-TEST(StandinTableImage, AnEmptyFileIsAnEmptyTable) {
+TEST(SmbiosDump, AnEmptyFileIsAnEmptyTable) {
   TableImage image;
   const uint8_t none = 0;
-  ASSERT_EQ(standin::ReadTableFile(&none, 0, image), TableProblem::kNone);
+  ASSERT_EQ(smbios::ReadTableFile(&none, 0, image), TableProblem::kNone);
   EXPECT_EQ(image.length, 0u);
   EXPECT_EQ(image.structure_count, 0);
 }
 
-TEST(StandinTableImage, RefusesFilesThatAreNotTables) {
+TEST(SmbiosDump, RefusesFilesThatAreNotTables) {
   const Bytes table = SmallTable();
   Bytes outside = SmDump(table, 3, 0);
   PutLe(outside, 0x18, 0x400, 4);
@@ -100,6 +102,8 @@ TEST(StandinTableImage, RefusesFilesThatAreNotTables) {
   PutLe(far, 0x14, 1, 4);  // above 4 GiB
   Resum(far);
   Bytes huge_sm3 = Sm3Dump(Bytes(70000, 0), 70000);
+  Bytes huge_bad_checksum = SmDump(Bytes(70000, 0), 3, 0);
+  huge_bad_checksum[0x08] ^= 1;
   struct Case {
     const char* name;
     Bytes file;
@@ -113,37 +117,72 @@ TEST(StandinTableImage, RefusesFilesThatAreNotTables) {
       {"64-bit table address", far, TableProblem::kOutsideFile},
       {"raw table over 65535 bytes", Bytes(65536, 0), TableProblem::kTooLong},
       {"_SM3_ table over 65535 bytes", huge_sm3, TableProblem::kTooLong},
+      // Too long to be read as a raw table instead.
+      {"bad checksum", huge_bad_checksum, TableProblem::kEntryPointBadChecksum},
+      {"file over 1 MiB", Bytes(smbios::kMaxTableFileSize + 1, 0), TableProblem::kFileTooLarge},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TableImage image;
     image.length = 12345;
-    EXPECT_EQ(standin::ReadTableFile(c.file.data(), c.file.size(), image), c.problem);
+    EXPECT_EQ(smbios::ReadTableFile(c.file.data(), c.file.size(), image), c.problem);
     EXPECT_EQ(image.length, 12345u) << "a refused file leaves the image alone";
   }
   TableImage image;
   const Bytes largest(65535, 0);
-  EXPECT_EQ(standin::ReadTableFile(largest.data(), largest.size(), image), TableProblem::kNone);
+  EXPECT_EQ(smbios::ReadTableFile(largest.data(), largest.size(), image), TableProblem::kNone);
 }
 
-TEST(StandinTableImage, ReadsTheFirmwaresAnswer) {
+TEST(SmbiosDump, AnAnchorThatFailsItsChecksIsARawTable) {
+  const Bytes dump = SmDump(SmallTable(), 3, 0);
+  Bytes bad_length = dump;
+  bad_length[0x05] = 0x21;
+  Bytes bad_checksum = dump;
+  bad_checksum[0x08] ^= 1;
+  Bytes bad_intermediate = dump;
+  bad_intermediate[0x15] = static_cast<uint8_t>(bad_intermediate[0x15] + 1);
+  bad_intermediate[0x04] = static_cast<uint8_t>(bad_intermediate[0x04] - 1);
+  Bytes bad_legacy = DmiDump(SmallTable(), 3);
+  bad_legacy[0x0E] ^= 1;
+  const struct {
+    const char* name;
+    Bytes file;
+    TableProblem failed;
+  } cases[] = {
+      {"length byte", bad_length, TableProblem::kEntryPointBadLength},
+      {"checksum", bad_checksum, TableProblem::kEntryPointBadChecksum},
+      {"intermediate", bad_intermediate, TableProblem::kIntermediateBroken},
+      {"legacy checksum", bad_legacy, TableProblem::kEntryPointBadChecksum},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TableImage image;
+    ASSERT_EQ(smbios::ReadTableFile(c.file.data(), c.file.size(), image), TableProblem::kNone);
+    EXPECT_EQ(image.bytes, c.file.data());
+    EXPECT_EQ(image.length, c.file.size());
+    EXPECT_EQ(image.form, smbios::EntryPointForm::kNone);
+    EXPECT_EQ(image.not_a_dump, c.failed);
+  }
+}
+
+TEST(SmbiosDump, ReadsTheFirmwaresAnswer) {
   const Bytes table = SmallTable();
   Bytes answer = {0, 2, 8, 0, 0, 0, 0, 0};
   PutLe(answer, 4, static_cast<uint32_t>(table.size()), 4);
   answer.insert(answer.end(), table.begin(), table.end());
   TableImage image;
-  ASSERT_EQ(standin::ReadFirmwareTable(answer.data(), answer.size(), image), TableProblem::kNone);
+  ASSERT_EQ(smbios::ReadFirmwareTable(answer.data(), answer.size(), image), TableProblem::kNone);
   EXPECT_EQ(Table(image), table);
   EXPECT_EQ(image.structure_count, 3);
   EXPECT_EQ(image.version, 0x0208);
 
-  EXPECT_EQ(standin::ReadFirmwareTable(answer.data(), answer.size() - 1, image),
+  EXPECT_EQ(smbios::ReadFirmwareTable(answer.data(), answer.size() - 1, image),
             TableProblem::kFirmwareDataCutShort);
-  EXPECT_EQ(standin::ReadFirmwareTable(answer.data(), 7, image),
+  EXPECT_EQ(smbios::ReadFirmwareTable(answer.data(), 7, image),
             TableProblem::kFirmwareDataCutShort);
 }
 
-TEST(StandinTableImage, CountingStopsWhereTheTableCannotBeFollowed) {
+TEST(SmbiosDump, CountingStopsWhereTheTableCannotBeFollowed) {
   const Bytes table = SmallTable();
   Bytes after_end = table;
   after_end.insert(after_end.end(), table.begin(), table.end());  // past type 127: not counted
@@ -164,8 +203,8 @@ TEST(StandinTableImage, CountingStopsWhereTheTableCannotBeFollowed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto n = static_cast<uint32_t>(c.bytes.size());
-    EXPECT_EQ(standin::CountStructures(c.bytes.data(), n), c.count);
-    EXPECT_EQ(standin::LargestStructure(c.bytes.data(), n), c.largest);
+    EXPECT_EQ(smbios::CountStructures(c.bytes.data(), n), c.count);
+    EXPECT_EQ(smbios::LargestStructure(c.bytes.data(), n), c.largest);
   }
 }
 
@@ -178,7 +217,7 @@ void CompareWithTheToolsReading(const std::filesystem::path& path) {
   std::string error;
   const bool tool_reads = LoadTableFile(path.string(), expected, error);
   TableImage image;
-  const TableProblem problem = standin::ReadTableFile(bytes.data(), bytes.size(), image);
+  const TableProblem problem = smbios::ReadTableFile(bytes.data(), bytes.size(), image);
   ASSERT_EQ(problem == TableProblem::kNone, tool_reads) << error;
   if (!tool_reads)
     return;
@@ -186,7 +225,7 @@ void CompareWithTheToolsReading(const std::filesystem::path& path) {
   EXPECT_EQ(image.structure_count, expected.structure_count);
 }
 
-TEST(StandinTableImage, AgreesWithTheToolOnShippedTables) {
+TEST(SmbiosDump, AgreesWithTheToolOnShippedTables) {
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(ZYN_TEST_TABLES)) {
     if (!entry.is_regular_file())
@@ -198,22 +237,12 @@ TEST(StandinTableImage, AgreesWithTheToolOnShippedTables) {
   EXPECT_GE(files, 3);
 }
 
-TEST(StandinTableImage, AgreesWithTheToolOnTheCorpus) {
+TEST(SmbiosDump, AgreesWithTheToolOnTheCorpus) {
   ZYN_OPEN_CORPUS_INDEX_OR_SKIP(dir, index);
   const std::filesystem::path corpus = dir;
-  std::string line;
-  std::getline(index, line);  // header: file, ..., table_file in the 12th column
   int files = 0;
-  while (std::getline(index, line)) {
-    std::vector<std::string> columns;
-    for (size_t from = 0, tab; from <= line.size(); from = tab + 1) {
-      tab = line.find('\t', from);
-      if (tab == std::string::npos)
-        tab = line.size();
-      columns.push_back(line.substr(from, tab - from));
-    }
-    ASSERT_GE(columns.size(), 12u) << line;
-    for (const std::string& name : {columns[0], columns[11]}) {
+  for (CorpusIndexRow& row : ReadCorpusIndex(index)) {
+    for (const std::string& name : {row["file"], row["table_file"]}) {
       SCOPED_TRACE(name);
       CompareWithTheToolsReading(corpus / name);
       ++files;
