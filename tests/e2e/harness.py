@@ -584,15 +584,15 @@ class Session:
 
     # -- windows ----------------------------------------------------------------------------
 
-    def probe(self, *args, timeout=5):
+    def probe(self, *args, timeout=5, env=None):
         """Runs winprobe with ``args``; returns its answer lines (dicts). Raises on failure.
 
         ``timeout`` bounds the waits inside winprobe (unless ``args`` name their own); the process
-        itself gets 20 s more for Wine's start-up.
+        itself gets 20 s more for Wine's start-up. ``env``: more environment for winprobe.
         """
         if "--timeout" not in args:
             args = (*args, "--timeout", _ms(timeout))
-        env = dict(self.env, LANG="C.UTF-8")
+        env = dict(self.env, **(env or {}), LANG="C.UTF-8")
         env.pop("LOCPATH", None)
         out = self.dir / "probe.out"
         with open(out, "wb") as f, open(self.logs / "winprobe.log", "ab") as err:
