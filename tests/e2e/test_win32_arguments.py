@@ -21,7 +21,16 @@ CURRENT_PROCESS, CURRENT_THREAD = 0xFFFFFFFF, 0xFFFFFFFE
 FILE_FLAG_DELETE_ON_CLOSE = 0x04000000
 CREATE_NEW_CONSOLE = 0x00000010
 NULL = 0
-ANY = object()  # an argument that is not compared (an output pointer)
+
+
+class _Any:
+    """An argument that is not compared (an output pointer)."""
+
+    def __repr__(self):
+        return "ANY"
+
+
+ANY = _Any()
 
 # What the token check and the driver service use; the 9x road may neither call nor bind any.
 ADVAPI32_SECURITY_AND_SERVICES = (
