@@ -448,11 +448,12 @@ class Window:
         self._probe("close")
 
     def key(self, vk, alt=False):
-        """Posts a key press to the control with the focus (Alt held if ``alt``)."""
+        """Posts a key press to the control with the focus (Alt held if ``alt``). A key that
+        closes its window (Escape, Enter) is done once its key-down is posted."""
         self._probe("key", hex(vk), *(("--alt",) if alt else ()))
 
     def mouse(self, x, y):
-        """Posts a left click at client coordinates."""
+        """Posts a left click at client coordinates (done once the button-down is posted)."""
         self._probe("mouse", str(x), str(y))
 
     def wait_gone(self, timeout=10):
