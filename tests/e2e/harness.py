@@ -448,11 +448,12 @@ class Window:
         self._probe("close")
 
     def key(self, vk, alt=False):
-        """Posts a key press to the control with the focus (Alt held if ``alt``)."""
+        """Posts a key press to the control with the focus (Alt held if ``alt``). A key that
+        closes its window (Escape, Enter) is done once its key-down is posted."""
         self._probe("key", hex(vk), *(("--alt",) if alt else ()))
 
     def mouse(self, x, y):
-        """Posts a left click at client coordinates."""
+        """Posts a left click at client coordinates (done once the button-down is posted)."""
         self._probe("mouse", str(x), str(y))
 
     def wait_gone(self, timeout=10):
@@ -584,15 +585,15 @@ class Session:
 
     # -- windows ----------------------------------------------------------------------------
 
-    def probe(self, *args, timeout=5):
+    def probe(self, *args, timeout=5, env=None):
         """Runs winprobe with ``args``; returns its answer lines (dicts). Raises on failure.
 
         ``timeout`` bounds the waits inside winprobe (unless ``args`` name their own); the process
-        itself gets 20 s more for Wine's start-up.
+        itself gets 20 s more for Wine's start-up. ``env``: more environment for winprobe.
         """
         if "--timeout" not in args:
             args = (*args, "--timeout", _ms(timeout))
-        env = dict(self.env, LANG="C.UTF-8")
+        env = dict(self.env, **(env or {}), LANG="C.UTF-8")
         env.pop("LOCPATH", None)
         out = self.dir / "probe.out"
         with open(out, "wb") as f, open(self.logs / "winprobe.log", "ab") as err:

@@ -80,6 +80,21 @@ class Probe(E2ETestCase):
         setup.wait_gone(5)
         self.assertTrue(win.enabled)
 
+    def test_a_press_that_ends_its_window_is_done(self):
+        # The window ends on the press; winprobe is made to wait for that end before it posts the
+        # release, so the release always finds no window, as it may by chance on a busy machine.
+        s = self.session
+        cases = [("key", ("key", "0x1b"), 1), ("alt key", ("key", "0x73", "--alt"), 2),
+                 ("mouse", ("mouse", "20", "20"), 3)]
+        for name, (command, *args), pressed in cases:
+            with self.subTest(name):
+                app = s.start(exe("ends_on_press"))
+                win = s.wait_window(title="Ends on press")
+                answer = s.probe(command, win.hwnd, *args,
+                                 env={"WINPROBE_END_BEFORE_RELEASE": "1"})[-1]
+                self.assertEqual((answer["ok"], answer.get("released")), (True, False))
+                self.assertEqual(app.wait(10), pressed, "the press arrived and ended the window")
+
     def test_hook_reads_inside_the_target(self):
         s = self.session
         s.start("notepad")

@@ -26,6 +26,8 @@
 //                                          post key down and up to the focus window inside HWND
 //                                          (waiting for the focus to get there), or to HWND2
 //   mouse HWND X Y                         post a left click at client coordinates of HWND
+//       For key and mouse the press counts: a window that ends before its release is posted
+//       (the press closed it) is done, with "released": false.
 //   post HWND MSG WPARAM LPARAM            post any message
 //   send HWND MSG WPARAM LPARAM [--timeout MS]   send with timeout, print the result
 //   regmsg NAME                            the number of a registered window message
@@ -37,6 +39,10 @@
 //       process cannot (a system menu, for one).
 //
 // Numbers may be decimal or 0x-hex; HWND is printed and read as 0x-hex.
+//
+// Test-only: with WINPROBE_END_BEFORE_RELEASE=1 in the environment, key and mouse wait (bounded
+// by --timeout) between the press and the release until the window the press went to has ended,
+// so that the self-test meets a press that ends its window every time instead of by chance.
 #include <windows.h>
 
 #include <cstdio>
@@ -397,6 +403,44 @@ HWND FocusInside(HWND h) {
   return gti.hwndFocus == h || IsChild(h, gti.hwndFocus) ? gti.hwndFocus : nullptr;
 }
 
+// The test-only wait described at the top; nothing without WINPROBE_END_BEFORE_RELEASE.
+void AwaitEndBeforeRelease(HWND pressed, DWORD timeout) {
+  wchar_t value[4] = {};
+  if (GetEnvironmentVariableW(L"WINPROBE_END_BEFORE_RELEASE", value, 4) != 1 || value[0] != L'1')
+    return;
+  const DWORD start = GetTickCount();
+  while (IsWindow(pressed) && GetTickCount() - start < timeout)
+    Sleep(kPollMs);
+}
+
+// A press and its release: key down and up, button down and up.
+struct Press {
+  UINT down;
+  WPARAM downW;
+  LPARAM downL;
+  UINT up;
+  WPARAM upW;
+  LPARAM upL;
+};
+
+// Posts a press to `to` (a window inside `h`, or `h` itself), then its release. The press is what
+// counts: once it is posted, a window that ends before the release can be posted has been ended
+// by the press itself, or by what its program did after it (Escape or Enter in a dialog, a click
+// that closes), which is the outcome asked for, not a failure; the release then has nowhere to go
+// and is not needed. Prints "released": whether the release was posted too.
+int PostPress(HWND h, HWND to, const Press& press, DWORD timeout) {
+  if (!PostMessageW(to, press.down, press.downW, press.downL))
+    return Fail(!IsWindow(h)    ? "post failed: the window ended"
+                : !IsWindow(to) ? "post failed: the focus window ended"
+                                : "post failed");
+  AwaitEndBeforeRelease(to, timeout);
+  const bool released = PostMessageW(to, press.up, press.upW, press.upL) != 0;
+  if (!released && IsWindow(to))
+    return Fail("the release could not be posted to a window that is still there");
+  Line().Bool("ok", true).Bool("released", released).Print();
+  return 0;
+}
+
 int CmdKey(const Args& a) {
   HWND h = Target(a);
   if (!h || a.positional.size() < 2)
@@ -418,15 +462,10 @@ int CmdKey(const Args& a) {
   }
   LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16;
   LPARAM altBit = a.alt ? (1L << 29) : 0;
-  UINT down = a.alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
-  UINT up = a.alt ? WM_SYSKEYUP : WM_KEYUP;
-  if (!PostMessageW(to, down, vk, 1 | scan | altBit) ||
-      !PostMessageW(to, up, vk, 1 | scan | altBit | (3L << 30))) {
-    return Fail(IsWindow(h) ? "post failed: the focus window ended"
-                            : "post failed: the window ended");
-  }
-  Line().Bool("ok", true).Print();
-  return 0;
+  const UINT down = a.alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+  const UINT up = a.alt ? WM_SYSKEYUP : WM_KEYUP;
+  const Press press = {down, vk, 1 | scan | altBit, up, vk, 1 | scan | altBit | (3L << 30)};
+  return PostPress(h, to, press, a.timeout);
 }
 
 int CmdMouse(const Args& a) {
@@ -434,9 +473,7 @@ int CmdMouse(const Args& a) {
   if (!h || a.positional.size() < 3)
     return Usage("mouse HWND X Y");
   LPARAM at = MAKELPARAM(ParseNumber(a.positional[1]), ParseNumber(a.positional[2]));
-  BOOL ok = PostMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ok = ok && PostMessageW(h, WM_LBUTTONUP, 0, at);
-  return Posted(ok);
+  return PostPress(h, h, {WM_LBUTTONDOWN, MK_LBUTTON, at, WM_LBUTTONUP, 0, at}, a.timeout);
 }
 
 int CmdPost(const Args& a) {
