@@ -133,7 +133,7 @@ class MemoryMapper : public standin::TableMapper {
 
 struct VxdState {
   VxdState(const standin::Config& config, const standin::TableImage& image)
-      : device(config, standin::FactsOf(image), standin::kVxdRequests, mapper) {
+      : device(config, image, standin::kVxdRequests, mapper) {
     mapper.table = image.bytes;
     device.Open(book);
     InitializeCriticalSection(&lock);
