@@ -9,7 +9,7 @@
 
 #include "app/flow_ports.h"
 #include "app/ui/application.h"
-#include "hw/win32_handles.h"
+#include "runtime/win32_handles.h"
 
 class IdUtilityApp : public ui::Application, public FlowPorts {
  public:

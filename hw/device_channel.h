@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "dmi/dmi_reader.h"
-#include "hw/win32_handles.h"
+#include "runtime/win32_handles.h"
 
 // Opens ZYNDATA.VXD, which loads the VxD; closing the handle unloads it. The handle goes into
 // `channel` whatever it is. Non-zero when it is valid.

@@ -7,7 +7,7 @@
 #include "hw/admin_check.h"
 #include "hw/driver_service.h"
 #include "hw/nt_functions.h"
-#include "hw/win32_handles.h"
+#include "runtime/win32_handles.h"
 
 // Formats like wsprintfA and sends the text to the debugger; the user never sees it.
 void DriverTrace(const char* format, ...);

@@ -9,6 +9,7 @@
 #include "launcher/launch_path.h"
 #include "launcher/resource.h"
 #include "runtime/owner.h"
+#include "runtime/win32_handles.h"
 
 namespace {
 
@@ -17,14 +18,6 @@ struct FontKind {
   static HFONT Empty() { return nullptr; }
   static bool Holds(HFONT font) { return font != nullptr; }
   static void Release(HFONT font) { DeleteObject(font); }
-};
-
-// The process and thread handles CreateProcessA hands out.
-struct KernelHandleKind {
-  using Handle = HANDLE;
-  static HANDLE Empty() { return nullptr; }
-  static bool Holds(HANDLE handle) { return handle != nullptr; }
-  static void Release(HANDLE handle) { CloseHandle(handle); }
 };
 
 // The dialog's fonts: created when it initialises, deleted once it is gone, when the modal loop
@@ -85,8 +78,8 @@ int LaunchSetupProgram() {
       CreateProcessA(path, nullptr, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
                      &startup, &process)) {
     // Not waited for: both handles are closed at once, the thread's first.
-    const zynrt::Owner<KernelHandleKind> setup_process(process.hProcess);
-    const zynrt::Owner<KernelHandleKind> setup_thread(process.hThread);
+    const win32::KernelHandle setup_process(process.hProcess);
+    const win32::KernelHandle setup_thread(process.hThread);
     return 1;
   }
   char shortened[sizeof message];

@@ -17,7 +17,6 @@
 class SimAddressSpace : public DmiAddressSpace {
  public:
   void Map(std::uint32_t address, std::vector<std::uint8_t> bytes);
-  void Clear() { regions_.clear(); }
   const std::uint8_t* Read(std::uint32_t address, std::uint32_t length) override;
 
  private:

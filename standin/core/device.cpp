@@ -153,17 +153,7 @@ uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {
   }
 }
 
-TableFacts FactsOf(const TableImage& image) {
-  TableFacts facts;
-  facts.length = image.length;
-  facts.structure_count = image.structure_count;
-  facts.max_structure_size = image.max_structure_size;
-  facts.table_address = image.table_address;
-  facts.version = image.version;
-  return facts;
-}
-
-StandinDevice::StandinDevice(const Config& config, const TableFacts& table,
+StandinDevice::StandinDevice(const Config& config, const TableImage& table,
                              const RequestCodes& codes, TableMapper& mapper)
     : probe_(config.probe),
       fail_(config.fail),

@@ -108,16 +108,6 @@ struct AnswerCodes {
 };
 uint32_t CodeOf(Answer answer, const AnswerCodes& codes);
 
-struct TableFacts {
-  uint32_t length = 0;
-  uint16_t structure_count = 0;
-  uint16_t max_structure_size = 0;
-  uint32_t table_address = 0;
-  uint16_t version = 0;
-};
-
-TableFacts FactsOf(const TableImage& image);
-
 // Who may open the kernel driver's device: the system and the administrators, with every file
 // right, and nobody else. A self-relative security descriptor, in the layout NT has had since
 // its first release (revision 1; owner Administrators, group SYSTEM, no SACL, a revision-2 DACL
@@ -128,7 +118,7 @@ void WriteDeviceSecurity(uint8_t* out);
 
 class StandinDevice {
  public:
-  StandinDevice(const Config& config, const TableFacts& table, const RequestCodes& codes,
+  StandinDevice(const Config& config, const TableImage& table, const RequestCodes& codes,
                 TableMapper& mapper);
 
   // An open begins with its own empty book, and ends (its handle closing) with whatever it
@@ -153,7 +143,7 @@ class StandinDevice {
 
   uint16_t probe_;
   FailMode fail_;
-  TableFacts table_;
+  TableImage table_;
   TableLayout layout_;
   RequestCodes codes_;
   TableMapper& mapper_;

@@ -157,12 +157,13 @@ bool LoadStartup(const char* image_path, const char* config_name, FileReader& fi
                    sizeof startup.table_path))
     return RefuseAtLine(startup, config_name, "table path too long", startup.config.table);
   const uint8_t* bytes = nullptr;
-  switch (files.ReadWhole(FileReader::Slot::kTable, startup.table_path, kMaxTableFileBytes, bytes,
-                          size)) {
+  switch (files.ReadWhole(FileReader::Slot::kTable, startup.table_path, smbios::kMaxTableFileSize,
+                          bytes, size)) {
     case FileReader::Result::kMissing:
       return RefuseAtLine(startup, config_name, "no such table file", startup.table_path);
     case FileReader::Result::kTooLarge:
-      return RefuseAtLine(startup, config_name, "table file over 1 MiB", startup.table_path);
+      return RefuseAtLine(startup, config_name, DescribeTableProblem(TableProblem::kFileTooLarge),
+                          startup.table_path);
     case FileReader::Result::kFailed:
       return RefuseAtLine(startup, config_name, "table file cannot be read", startup.table_path);
     case FileReader::Result::kRead:

@@ -13,7 +13,6 @@ namespace standin {
 
 inline constexpr size_t kMaxPath = 520;
 inline constexpr uint32_t kMaxConfigBytes = 64 * 1024;
-inline constexpr uint32_t kMaxTableFileBytes = 1024 * 1024;
 
 // Reads whole files for the start-up. A slot's bytes stay valid until that slot is read again or
 // the reader goes; the table slot's bytes are what the stand-in then serves. How a whole file is

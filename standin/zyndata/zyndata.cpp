@@ -21,6 +21,7 @@
 #include "table_path.h"
 #include "text.h"
 #include "runtime/owner.h"
+#include "runtime/win32_handles.h"
 
 namespace {
 
@@ -43,13 +44,6 @@ struct HeapKind {
   void Release(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
 };
 using HeapBlock = zynrt::Owner<HeapKind>;
-
-struct FileKind {
-  using Handle = HANDLE;
-  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-  static bool Holds(HANDLE file) { return file != INVALID_HANDLE_VALUE && file != nullptr; }
-  void Release(HANDLE file) const { CloseHandle(file); }
-};
 
 typedef UINT(WINAPI* FirmwareTableCall)(DWORD, DWORD, PVOID, DWORD);
 
@@ -96,7 +90,7 @@ class ProcessFiles : public standin::FileReader {
   }
 
  private:
-  zynrt::Owner<FileKind> file_;
+  win32::KernelHandle file_;
   HeapBlock config_;
   HeapBlock table_;
 };
@@ -139,7 +133,7 @@ class MemoryMapper : public standin::TableMapper {
 
 struct VxdState {
   VxdState(const standin::Config& config, const standin::TableImage& image)
-      : device(config, standin::FactsOf(image), standin::kVxdRequests, mapper) {
+      : device(config, image, standin::kVxdRequests, mapper) {
     mapper.table = image.bytes;
     device.Open(book);
     InitializeCriticalSection(&lock);

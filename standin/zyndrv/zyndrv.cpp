@@ -459,8 +459,8 @@ class SectionMapper : public standin::TableMapper {
 
 // Everything the device needs while it runs; lives in the device extension.
 struct DeviceState {
-  DeviceState(const standin::Config& config, const standin::TableFacts& facts)
-      : device(config, facts, standin::kNtRequests, mapper) {
+  DeviceState(const standin::Config& config, const standin::TableImage& image)
+      : device(config, image, standin::kNtRequests, mapper) {
     KeInitializeEvent(&lock, SynchronizationEvent, TRUE);
   }
   // Held inside a critical region: a holder cannot be suspended (suspension arrives as a normal
@@ -686,8 +686,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
     DbgPrint("ZYNDRV: cannot create the device (status 0x%08lx)\n", static_cast<ULONG>(status));
     return status;
   }
-  DeviceState* state =
-      new (device->DeviceExtension) DeviceState(startup.config, standin::FactsOf(startup.image));
+  DeviceState* state = new (device->DeviceExtension) DeviceState(startup.config, startup.image);
   standin::WriteDeviceSecurity(state->security);
   const standin::TableLayout& layout = state->device.layout();
   if (layout.head_view_size > 0 &&

@@ -26,7 +26,7 @@ using standin::Answer;
 using standin::Config;
 using standin::FailMode;
 using standin::StandinDevice;
-using standin::TableFacts;
+using standin::TableImage;
 using standin::TableLayout;
 
 // Hands out head pages 1 MiB apart and tails 128 KiB after their head; records what is mapped.
@@ -73,8 +73,8 @@ class FakeMapper : public standin::TableMapper {
   uintptr_t next_ = 0;
 };
 
-TableFacts Facts(uint32_t length) {
-  TableFacts facts;
+TableImage Facts(uint32_t length) {
+  TableImage facts;
   facts.length = length;
   facts.structure_count = 41;
   facts.max_structure_size = 0x99;
@@ -441,7 +441,7 @@ TEST(StandinDevice, TheReaderFindsTheBoardAtEveryKindOfOffset) {
       FakeMapper mapper;
       mapper.table = &table;
       mapper.space = &space;
-      StandinDevice device(Settings(offset), standin::FactsOf(image), family.first, mapper);
+      StandinDevice device(Settings(offset), image, family.first, mapper);
       StandinChannel channel(device);
       SimAllocator memory;
       SimDebugOutput debug;

@@ -20,13 +20,6 @@
 
 namespace {
 
-uint32_t Le(const unsigned char* p, int n) {
-  uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i)
-    v = (v << 8) | p[i];
-  return v;
-}
-
 bool Control(HANDLE h, uint32_t code, void* in, DWORD in_size, void* out, DWORD out_size) {
   DWORD returned = 0;
   return DeviceIoControl(h, code, in, in_size, out, out_size, &returned, nullptr) != FALSE;
@@ -99,7 +92,8 @@ bool ReleaseTable(HANDLE h, Got& got) {
 }
 
 unsigned char* FirstPiece(const Got& got) {
-  return reinterpret_cast<unsigned char*>(static_cast<uintptr_t>(Le(got.d + kDescFirstPiece, 4)));
+  return reinterpret_cast<unsigned char*>(
+      static_cast<uintptr_t>(DmiTableDescriptor::Decode(got.d).FirstPiece));
 }
 
 bool Mapped(const void* address) {
@@ -199,7 +193,7 @@ int Hostile(const char* self, const char* path) {
   const unsigned char original = *table;
   // Read-write would change the table for everyone; write-copy would change only this
   // process's copy, so a write through it is harmless to the next caller.
-  unsigned char* page = table - Le(held[0].d + kDescFirstPiece, 4) % kTablePageSize;
+  unsigned char* page = table - DmiTableDescriptor::Decode(held[0].d).FirstPiece % kTablePageSize;
   DWORD old = 0;
   const bool raised = VirtualProtect(page, kTablePageSize, PAGE_READWRITE, &old) != FALSE;
   const bool copy = !raised && VirtualProtect(page, kTablePageSize, PAGE_WRITECOPY, &old) != FALSE;
@@ -256,15 +250,16 @@ int main(int argc, char** argv) {
   const bool got = Control(h, get, nullptr, 0, d, sizeof d);
   std::fprintf(report, "get=%d\n", got ? 1 : 0);
   if (got) {
-    const uint32_t first = Le(d + kDescFirstPiece, 4);
-    const uint32_t second = Le(d + kDescSecondPiece, 4);
-    const uint32_t length = Le(d + kDescTableLength, 4) & 0xFFFF;
+    const DmiTableDescriptor got_d = DmiTableDescriptor::Decode(d);
+    const uint32_t first = got_d.FirstPiece;
+    const uint32_t second = got_d.SecondPiece;
+    const uint32_t length = got_d.TableLength & 0xFFFF;
     const uint32_t head_room = kTablePageSize - first % kTablePageSize;
     const uint32_t head = second != 0 && length > head_room ? head_room : length;
     std::fprintf(report, "first=0x%08lx\nsecond=0x%08lx\nlength=%lu\ncount=%lu\n",
                  static_cast<unsigned long>(first), static_cast<unsigned long>(second),
                  static_cast<unsigned long>(length),
-                 static_cast<unsigned long>(Le(d + kDescStructureCount, 2)));
+                 static_cast<unsigned long>(got_d.StructureCount));
     MEMORY_BASIC_INFORMATION info = {};
     VirtualQuery(reinterpret_cast<void*>(first), &info, sizeof info);
     std::fprintf(report, "first_protect=0x%lx\n", static_cast<unsigned long>(info.Protect));

@@ -35,17 +35,7 @@ struct FakeDevice {
 } g_device;
 
 std::uint16_t Word(size_t offset) {
-  return static_cast<std::uint16_t>(g_device.side[offset] | (g_device.side[offset + 1] << 8));
-}
-
-void Put32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-void Put16(std::uint8_t* at, std::uint16_t value) {
-  at[0] = static_cast<std::uint8_t>(value);
-  at[1] = static_cast<std::uint8_t>(value >> 8);
+  return ReadLe16(g_device.side.data() + offset);
 }
 
 std::string SideFilePath() {
@@ -77,9 +67,9 @@ bool GetTable(void* out, DWORD out_size) {
       VirtualAlloc(nullptr, pages * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   if (g_device.mapping == nullptr)
     return false;
-  std::uint32_t first, second = 0;
+  DmiTableDescriptor d;
   if (head == 0 || head >= length) {
-    first = reinterpret_cast<std::uintptr_t>(g_device.mapping);
+    d.FirstPiece = reinterpret_cast<std::uintptr_t>(g_device.mapping);
     std::memcpy(g_device.mapping, table, length);
   } else {
     std::uint8_t* first_piece = g_device.mapping + kPage - head;
@@ -88,20 +78,18 @@ bool GetTable(void* out, DWORD out_size) {
     std::memcpy(second_piece, table + head, length - head);
     DWORD old;
     VirtualProtect(g_device.mapping + kPage, kPage, PAGE_NOACCESS, &old);
-    first = reinterpret_cast<std::uintptr_t>(first_piece);
-    second = reinterpret_cast<std::uintptr_t>(second_piece);
+    d.FirstPiece = reinterpret_cast<std::uintptr_t>(first_piece);
+    d.SecondPiece = reinterpret_cast<std::uintptr_t>(second_piece);
   }
-  std::uint8_t* d = g_device.descriptor;
-  Put32(d + 0, first);
-  Put32(d + 4, second);
-  Put16(d + 8, Word(4));
-  Put16(d + 10, 0x200);
-  Put32(d + 12, 0x11223344);
-  Put32(d + 16, length);
-  Put32(d + 20, 0x55667788);
-  Put16(d + 24, 0x99AA);
-  Put16(d + 26, 0xBBCC);
-  std::memcpy(out, d, kTableDescriptorSize);
+  d.StructureCount = Word(4);
+  d.MaxStructureSize = 0x200;
+  d.DriverValue1 = 0x11223344;
+  d.TableLength = length;
+  d.DriverValue2 = 0x55667788;
+  d.DriverValue3 = 0x99AA;
+  d.Unnamed = 0xBBCC;
+  d.Encode(g_device.descriptor);
+  std::memcpy(out, g_device.descriptor, kTableDescriptorSize);
   return true;
 }
 
@@ -150,7 +138,7 @@ bool SendDeviceRequest(HANDLE device, DWORD code, void* in, DWORD in_size, void*
         out_size != kProbeWordSize) {
       return false;
     }
-    Put16(static_cast<std::uint8_t*>(out), Word(0));
+    WriteLe16(static_cast<std::uint8_t*>(out), Word(0));
     return true;
   }
   if (code == get)

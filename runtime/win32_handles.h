@@ -1,5 +1,5 @@
-// Owners (runtime/owner.h) of the Windows handles the program holds itself: kernel objects such
-// as files, devices and tokens, and registry keys.
+// Owners (runtime/owner.h) of the Windows handles a program holds itself: kernel objects such
+// as files, devices, processes and tokens, and registry keys. For every Windows image we build.
 #pragma once
 
 #include <windows.h>
