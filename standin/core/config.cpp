@@ -192,10 +192,7 @@ const char* DescribeConfigProblem(ConfigProblem problem) {
                                        "fail is none, probe, table or release, not",
                                        "table path longer than 259 bytes",
                                        "control character in line"};
-  static_assert(
-      sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConfigProblem::kControlCharacter) + 1,
-      "one text for each problem");
-  return TextFor(kTexts, static_cast<size_t>(problem), "unknown problem");
+  return TextFor<ConfigProblem::kControlCharacter>(kTexts, problem, "unknown problem");
 }
 
 bool FormatLineMessage(char* out, size_t out_size, const char* file, uint32_t line,

@@ -129,10 +129,7 @@ const char* DescribeAnswer(Answer answer) {
                                        "could not map the table",
                                        "too many tables mapped",
                                        "pieces adjacent"};
-  static_assert(
-      sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(Answer::kAdjacentPieces) + 1,
-      "one text for each answer");
-  return TextFor(kTexts, static_cast<size_t>(answer), "unknown answer");
+  return TextFor<Answer::kAdjacentPieces>(kTexts, answer, "unknown answer");
 }
 
 uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {

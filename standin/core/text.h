@@ -16,9 +16,13 @@ inline bool SameBytes(const void* a, const void* b, size_t n) {
   return zynrt::CompareBytes(a, b, n) == 0;
 }
 
-// The text for an enumerator from a table in the enumeration's order, or `otherwise` past its end.
-template <size_t N>
-const char* TextFor(const char* const (&texts)[N], size_t at, const char* otherwise) {
+// The text for an enumerator from a table in the enumeration's order, or `otherwise` for a value
+// past its end. The table must hold one text for each enumerator up to `kLast`, so that adding an
+// enumerator without its text fails to compile.
+template <auto kLast, size_t N>
+const char* TextFor(const char* const (&texts)[N], decltype(kLast) value, const char* otherwise) {
+  static_assert(N == static_cast<size_t>(kLast) + 1, "one text for each enumerator");
+  const size_t at = static_cast<size_t>(value);
   return at < N ? texts[at] : otherwise;
 }
 
