@@ -37,6 +37,7 @@ rm -rf "$work"
 mkdir -p "$work"
 log="$work/build.log"
 echo "build-image: making the test machine image in $image (log: $log)" >&2
+trap 'echo "cannot make the test machine: the command at line $LINENO of $0 failed; log: $log" >&2' ERR
 
 cleanup() {
   for m in proc sys dev; do mountpoint -q "$root/$m" && umount -l "$root/$m"; done
