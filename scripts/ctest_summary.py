@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Counts a test run from ctest's JUnit files (ctest --output-junit), not from its text.
 
-    ctest_summary.py FILE...     prints each failure, each reason for a skip once with the tests
+    ctest_summary.py [--failed WHAT]... FILE...
+                                 prints each failure, each reason for a skip once with the tests
                                  it covers, then one closing line "N passed, N failed, N skipped";
-                                 exit status 1 when anything failed or nothing passed
+                                 exit status 1 when anything failed or nothing passed. Each
+                                 --failed counts one failure for tests that could not run at all
+                                 (WHAT says which and why), so a run without them cannot pass.
 
 A test skips for a stated reason in one of two ways: a script exits with its SKIP_RETURN_CODE
 (the first line it printed says why), or a GoogleTest test calls GTEST_SKIP (ctest matches its
@@ -50,9 +53,12 @@ def reason(case):
     return next((line for line in lines if line), "no reason given")
 
 
-def summarise(paths):
+def summarise(paths, not_run=()):
     totals = {"passed": 0, "failed": 0, "skipped": 0}
     reasons = {}
+    for what in not_run:
+        print(f"FAILED {what}")
+        totals["failed"] += 1
     for path in paths:
         path = Path(path)
         if not path.exists():
@@ -77,10 +83,14 @@ def summarise(paths):
 
 
 def main(argv):
-    if not argv:
+    not_run = []
+    while len(argv) >= 2 and argv[0] == "--failed":
+        not_run.append(argv[1])
+        argv = argv[2:]
+    if not argv and not not_run:
         print(__doc__)
         return 2
-    t = summarise(argv)
+    t = summarise(argv, not_run)
     print(f"\n{t['passed']} passed, {t['failed']} failed, {t['skipped']} skipped")
     return 0 if t["failed"] == 0 and t["passed"] > 0 else 1
 

@@ -16,7 +16,7 @@ if [ -f "$image/ready" ]; then
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "build-image: must run as root (debootstrap, chroot)" >&2
+  echo "cannot make the test machine: making its image needs root (debootstrap, chroot) the first time; run the same command as root" >&2
   exit 1
 fi
 
@@ -37,6 +37,7 @@ rm -rf "$work"
 mkdir -p "$work"
 log="$work/build.log"
 echo "build-image: making the test machine image in $image (log: $log)" >&2
+trap 'echo "cannot make the test machine: the command at line $LINENO of $0 failed; log: $log" >&2' ERR
 
 cleanup() {
   for m in proc sys dev; do mountpoint -q "$root/$m" && umount -l "$root/$m"; done
@@ -44,12 +45,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Runs one step of the recipe with its output in the log; a failure names the step and the log.
+step() {
+  local name="$1" status=0
+  shift
+  "$@" >>"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    echo "cannot make the test machine: step \"$name\" failed (status $status); log: $log" >&2
+    exit 1
+  fi
+}
+
 mirror=http://deb.debian.org/debian
-debootstrap --variant=minbase bookworm "$root" "$mirror" >>"$log" 2>&1
+step "debootstrap" debootstrap --variant=minbase bookworm "$root" "$mirror"
+# A fixed set of suites, and no security suite: the machine is offline and thrown away, and that
+# suite's index is the one most often caught mid-sync, which broke the install of wine32:i386.
 cat >"$root/etc/apt/sources.list" <<SRC
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
 SRC
 # The initramfs must reach a virtio disk; "most" also keeps it independent of this host.
 mkdir -p "$root/etc/initramfs-tools/conf.d"
@@ -58,9 +71,9 @@ mount --bind /proc "$root/proc"
 mount --bind /sys "$root/sys"
 mount --bind /dev "$root/dev"
 mapfile -t packages < <(grep -v '^#' "$here/packages.txt" | grep .)
-chroot "$root" sh -c "dpkg --add-architecture i386 && apt-get update -qq &&
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ${packages[*]} &&
-  apt-get clean" >>"$log" 2>&1
+step "package index (apt-get update)" chroot "$root" sh -c "dpkg --add-architecture i386 && apt-get update"
+step "package install" chroot "$root" sh -c "DEBIAN_FRONTEND=noninteractive apt-get install -y \
+  --no-install-recommends ${packages[*]} && apt-get clean"
 cleanup
 install -m 0755 "$here/guest-init" "$root/sbin/zvm-init"
 
@@ -68,7 +81,7 @@ kernel="$(ls "$root"/boot/vmlinuz-* | sort -V | tail -n 1)"
 initrd="$(ls "$root"/boot/initrd.img-* | sort -V | tail -n 1)"
 cp "$kernel" "$work/vmlinuz"
 cp "$initrd" "$work/initrd.img"
-mkfs.ext4 -q -F -L zvmroot -d "$root" "$work/disk.img" 6G >>"$log" 2>&1
+step "disk image (mkfs.ext4)" mkfs.ext4 -q -F -L zvmroot -d "$root" "$work/disk.img" 6G
 rm -rf "$root"
 touch "$work/ready"
 mv "$work" "$image"
