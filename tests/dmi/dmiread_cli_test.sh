@@ -54,7 +54,12 @@ expect table_too_big 2 'over 65535 bytes' -- "$work/big.bin"
 mkfifo "$work/fifo"
 truncate -s 4G "$work/huge.bin"
 expect device_refused 2 'not a regular file' -- /dev/zero
+# Looked at before it is opened: a writer blocked on a FIFO stays blocked (makes no marker).
+(exec 3>"$work/fifo" && : >"$work/released") &
 expect fifo_refused 2 'not a regular file' -- "$work/fifo"
+sleep 0.5
+expect fifo_writer_stays_blocked 2 'released: no such file' -- "$work/released"
+kill $! 2>/dev/null
 expect huge_file_refused 2 'huge.bin: table file over 1 MiB$' -- "$work/huge.bin"
 
 # An anchor alone makes no dump: the entry point's length byte and checksums must hold. Such a
