@@ -204,11 +204,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dmiread: %s\n", error.c_str());
     return 2;
   }
-  if (file.not_a_dump != smbios::TableProblem::kNone) {
-    std::fprintf(stderr, "dmiread: %s: read as a raw table, not as a dump: %s\n", path.c_str(),
-                 smbios::DescribeTableProblem(file.not_a_dump));
-  }
-
   SimTable table;
   table.page_offset = static_cast<std::uint32_t>(o.page_offset);
   table.structure_count = o.count >= 0 ? static_cast<std::uint16_t>(o.count) : file.structure_count;

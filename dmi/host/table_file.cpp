@@ -107,6 +107,5 @@ bool LoadTableFile(const std::string& path, TableFile& file, std::string& error)
   file.table.assign(image.bytes, image.bytes + image.length);
   file.structure_count = image.structure_count;
   file.max_structure_size = image.max_structure_size;
-  file.not_a_dump = image.not_a_dump;
   return true;
 }
