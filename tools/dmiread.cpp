@@ -104,7 +104,8 @@ std::string Field(const char (&field)[128]) {
   return std::string(field, strnlen(field, 128));
 }
 
-// Each byte becomes the code point of the same value, U+0000 to U+00FF, written as UTF-8.
+// Each byte becomes the code point of the same value, U+0000 to U+00FF: the controls (C0, DEL and
+// C1, where 0x9B is a terminal's CSI) as \u00XX escapes, the others written as UTF-8.
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes) {
@@ -125,7 +126,7 @@ std::string JsonString(const std::string& bytes) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20) {
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
           char buf[8];
           std::snprintf(buf, sizeof(buf), "\\u%04x", c);
           out += buf;

@@ -74,10 +74,10 @@ expect bad_intermediate 2 "bad-intermediate.bin: the entry point.s intermediate 
 
 # Text mode shows a table's bytes outside printable ASCII, and the backslash, as escapes, so a
 # table cannot drive the terminal; --json stays exact.
-printf '\x02\x08\x00\x00\x01\x02\x00\x00\x1b[2J\x9b\\\x00M\xfcller\x00\x00' >"$work/escapes.bin"
-expect text_escapes 0 '^manufacturer: \\x1b\[2J\\x9b\\\\$' -- --count 5 "$work/escapes.bin"
+printf '\x02\x08\x00\x00\x01\x02\x00\x00\x1b[2J\x7f\x9b\\\x00M\xfcller\x00\x00' >"$work/escapes.bin"
+expect text_escapes 0 '^manufacturer: \\x1b\[2J\\x7f\\x9b\\\\$' -- --count 5 "$work/escapes.bin"
 expect text_escapes_latin1 0 '^product: M\\xfcller$' -- --count 5 "$work/escapes.bin"
-expect json_stays_exact 0 '"manufacturer":"\\u001b\[2J' -- --json --count 5 "$work/escapes.bin"
+expect json_escapes_controls 0 '"manufacturer":"\\u001b\[2J\\u007f\\u009b\\\\"' -- --json --count 5 "$work/escapes.bin"
 
 # No FILE: this machine's own table, from the folder DMIREAD_TABLES_DIR names (tests only).
 machine() { DMIREAD_TABLES_DIR=$1 expect "${@:2}"; }
