@@ -202,8 +202,6 @@ struct TableImage {
   uint32_t table_address = 0;       // as the entry point states it; 0 when there is none
   uint16_t version = 0;             // SMBIOS major.minor as 0xMMmm; 0 when unknown
   EntryPointForm form = EntryPointForm::kNone;  // the entry point it was found through
-  // A raw table that starts with an anchor whose entry point fails its checks: which check.
-  TableProblem not_a_dump = TableProblem::kNone;
 };
 
 namespace detail {
@@ -226,28 +224,28 @@ inline void TakeEntryPointFacts(const EntryPoint& ep, TableImage& image) {
 
 }  // namespace detail
 
-// A table file's bytes: a dump (entry point at offset 0) or a raw table. An anchor whose entry
-// point fails its length or checksum checks does not make a dump: such a file is read as the raw
-// table it may well be, with `not_a_dump` saying why, unless it is too long for one. `image` is
-// written only when the answer is kNone.
+// A table file's bytes: a dump (entry point at offset 0) or a raw table. A file that begins with
+// an anchor is a dump, and one whose entry point fails its checks is a damaged dump, refused with
+// the failed check: no raw table begins with an anchor (its first structure would be of the
+// reserved type 95, formatted length 83 or 68), and reading a damaged dump as one walks the entry
+// point's bytes as structures. `image` is written only when the answer is kNone.
 inline TableProblem ReadTableFile(const uint8_t* bytes, size_t size, TableImage& image) {
   if (size > kMaxTableFileSize)
     return TableProblem::kFileTooLarge;
   TableImage found;
   EntryPoint ep;
   const TableProblem checked = ReadEntryPoint(bytes, size, ep);
-  if (checked == TableProblem::kEntryPointCutShort)
-    return checked;
-  if (checked != TableProblem::kNone) {
+  if (checked == TableProblem::kNoEntryPoint) {
     if (size > kMaxTableLength)
-      return checked == TableProblem::kNoEntryPoint ? TableProblem::kTooLong : checked;
+      return TableProblem::kTooLong;
     found.bytes = bytes;
     found.length = static_cast<uint32_t>(size);
-    found.not_a_dump = checked == TableProblem::kNoEntryPoint ? TableProblem::kNone : checked;
     detail::FillMissingCounts(found, false, false);
     image = found;
     return TableProblem::kNone;
   }
+  if (checked != TableProblem::kNone)
+    return checked;
   if (ep.table_address > size || (ep.table_address == size && ep.table_length > 0))
     return TableProblem::kOutsideFile;
   const uint64_t available = size - ep.table_address;

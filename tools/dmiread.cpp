@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "sim_driver.h"
 #include "table_file.h"
 
@@ -78,13 +80,11 @@ int ParseArguments(int argc, char** argv, Options& o) {
 
 // The kernel's copy of the table is readable by root only, and absent on machines without
 // SMBIOS (or without sysfs). Either case gets one line that says what to do, rather than a bare
-// errno text about a path the user never typed.
+// errno text about a path the user never typed. Asked without opening the file: that is left to
+// LoadTableFile, which looks at what the path names first.
 bool CheckMachineTable(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f != nullptr) {
-    std::fclose(f);
+  if (access(path.c_str(), R_OK) == 0)
     return true;
-  }
   const int error = errno;
   if (error == EACCES || error == EPERM) {
     std::fprintf(stderr, "dmiread: reading this machine's table (%s) needs root; try sudo\n",
@@ -104,7 +104,8 @@ std::string Field(const char (&field)[128]) {
   return std::string(field, strnlen(field, 128));
 }
 
-// Each byte becomes the code point of the same value, U+0000 to U+00FF, written as UTF-8.
+// Each byte becomes the code point of the same value, U+0000 to U+00FF: the controls (C0, DEL and
+// C1, where 0x9B is a terminal's CSI) as \u00XX escapes, the others written as UTF-8.
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes) {
@@ -125,7 +126,7 @@ std::string JsonString(const std::string& bytes) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20) {
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
           char buf[8];
           std::snprintf(buf, sizeof(buf), "\\u%04x", c);
           out += buf;
@@ -204,11 +205,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dmiread: %s\n", error.c_str());
     return 2;
   }
-  if (file.not_a_dump != smbios::TableProblem::kNone) {
-    std::fprintf(stderr, "dmiread: %s: read as a raw table, not as a dump: %s\n", path.c_str(),
-                 smbios::DescribeTableProblem(file.not_a_dump));
-  }
-
   SimTable table;
   table.page_offset = static_cast<std::uint32_t>(o.page_offset);
   table.structure_count = o.count >= 0 ? static_cast<std::uint16_t>(o.count) : file.structure_count;

@@ -18,24 +18,42 @@ struct FileDescriptor {
   void Release(int fd) const { close(fd); }
 };
 
+std::string CannotOpen(const std::string& path) {
+  return path + (errno == ENOENT ? ": no such file"
+                                 : ": cannot open: " + std::string(std::strerror(errno)));
+}
+
 // Reads a regular file of at most `limit` bytes, and one byte more when it has more, so that the
 // caller can tell it is too long: a device, a FIFO or a huge file never holds the reader up.
 bool ReadBoundedFile(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
                      std::string& error) {
-  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
-  zynrt::Owner<FileDescriptor> fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.holds()) {
-    error = path + (errno == ENOENT ? ": no such file"
-                                    : ": cannot open: " + std::string(std::strerror(errno)));
+  // Opening is not harmless: it releases a writer blocked on a FIFO, arms a watchdog and can make
+  // a tty the controlling terminal. So the path is looked at first, and only a regular file is
+  // opened.
+  struct stat looked;
+  if (stat(path.c_str(), &looked) != 0) {
+    error = CannotOpen(path);
     return false;
   }
-  struct stat info;
-  if (fstat(fd.get(), &info) != 0) {
+  if (!S_ISREG(looked.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  // The path may be swapped between the look and the open: O_NONBLOCK and O_NOCTTY keep the open
+  // itself from waiting or taking a terminal, and the opened file must be the one looked at.
+  zynrt::Owner<FileDescriptor> fd(open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.holds()) {
+    error = CannotOpen(path);
+    return false;
+  }
+  struct stat opened;
+  if (fstat(fd.get(), &opened) != 0) {
     error = path + ": cannot read: " + std::strerror(errno);
     return false;
   }
-  if (!S_ISREG(info.st_mode)) {
-    error = path + ": not a regular file";
+  if (!S_ISREG(opened.st_mode) || opened.st_dev != looked.st_dev ||
+      opened.st_ino != looked.st_ino) {
+    error = path + ": replaced while it was being opened";
     return false;
   }
   bytes.clear();
@@ -89,6 +107,5 @@ bool LoadTableFile(const std::string& path, TableFile& file, std::string& error)
   file.table.assign(image.bytes, image.bytes + image.length);
   file.structure_count = image.structure_count;
   file.max_structure_size = image.max_structure_size;
-  file.not_a_dump = image.not_a_dump;
   return true;
 }

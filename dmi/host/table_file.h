@@ -14,8 +14,6 @@ struct TableFile {
   std::vector<std::uint8_t> table;
   std::uint16_t structure_count = 0;     // the entry point's, else counted
   std::uint16_t max_structure_size = 0;  // the entry point's, else measured
-  // A raw table that starts with an anchor whose entry point fails its checks: which check.
-  smbios::TableProblem not_a_dump = smbios::TableProblem::kNone;
 };
 
 // Reads a table file; for a file named DMI beside a smbios_entry_point, that entry point supplies
