@@ -1,9 +1,10 @@
 """The installer and the medium under Wine: silent install and uninstall, what they leave
 behind, a driver service left registered, install over an install, an uninstaller left in an
-older folder, a folder name ending in a double-byte character, and the medium's launcher
-starting the installer."""
+older folder, a folder name ending in a double-byte character, the security the installer gives
+its folder, and the medium's launcher starting the installer."""
 
 import re
+import os
 import shutil
 import struct
 import sys
@@ -231,6 +232,108 @@ class DoubleByteFolder(InstallerCase):
         self.assertFalse(folder.exists())
         self.assertFalse(self.key_exists(UNINSTALL_KEY))
         self.assertEqual(self.shortcuts(), [])
+
+
+# What the installer asks the system for on each folder it makes and each entry an existing folder
+# holds, as the wineserver's request trace writes it: Administrators the owner, then an access
+# list of its own (protected), SYSTEM and Administrators full control, Users read and execute,
+# inherited by files and subfolders.
+FOLDER_SECURITY = ("control=00001004,owner=S-1-5-32-544,group=<not present>,sacl={},dacl={"
+                   "{type=ACCESS_ALLOWED,flags=3,mask=1f01ff,sid=S-1-5-18},"
+                   "{type=ACCESS_ALLOWED,flags=3,mask=1f01ff,sid=S-1-5-32-544},"
+                   "{type=ACCESS_ALLOWED,flags=3,mask=1200a9,sid=S-1-5-32-545}}")
+OWNER, DACL = 1, 4
+TRACED = re.compile(r'^(\w+): (?:create_file\(.*name=L"\\\\\?\?\\\\(?P<name>[^"]*)"|'
+                    r'create_file\(\) = 0 \{ handle=(?P<opened>\w+)|'
+                    r'set_security_object\( handle=(?P<handle>\w+), security_info=(?P<info>\w+), '
+                    r'sd=\{(?P<sd>.*)\} \)$)', re.M)
+
+
+class FolderSecurity(InstallerCase):
+    """Wine 8.0 keeps no security descriptor of a file (it turns an access list into Unix mode
+    bits and reports the Unix owner), so what the installer sets is read from the wineserver's
+    trace of the requests: which entry got which descriptor, and in which order."""
+
+    session_scope = "class"
+    session_env = {"WINEDEBUG": "-all,+server"}
+
+    def run_setup(self, folder):
+        """Runs the installer silently into ``folder`` (no space in its name); returns its exit
+        code and the entries it set security on, in order, as (Windows path, kind, descriptor)."""
+        trace = self.session.logs / "wineserver.log"
+        start = trace.stat().st_size
+        app = self.session.start(self.setup, args=["/S", f"/D={self.session.windows_path(folder)}"])
+        rc = app.wait(60)
+        with open(trace, "rb") as f:
+            f.seek(start)
+            text = f.read().decode("utf-8", "replace")
+        names, handles, secured = {}, {}, []
+        for m in TRACED.finditer(text):
+            thread = m.group(1)
+            if m.group("name") is not None:
+                names[thread] = m.group("name").replace("\\\\", "\\")
+            elif m.group("opened"):
+                handles[thread, m.group("opened")] = names.pop(thread, None)
+            else:
+                secured.append((handles.get((thread, m.group("handle"))),
+                                int(m.group("info"), 16), m.group("sd")))
+        self.last_trace = text
+        return rc, secured
+
+    def assertSecured(self, secured, paths):
+        """Each of ``paths`` got the owner, then the access list (siblings in any order)."""
+        self.assertEqual(sorted(zip(secured[0::2], secured[1::2])),
+                         sorted(((p, OWNER, FOLDER_SECURITY), (p, DACL, FOLDER_SECURITY))
+                                for p in paths))
+
+    def test_a_new_folder_and_the_folders_made_on_the_way_before_any_file(self):
+        (self.session.drive_c / "Apps").mkdir()
+        folder = self.session.drive_c / "Apps" / "New" / "ZYN"
+        rc, secured = self.run_setup(folder)
+        self.assertEqual(rc, 0)
+        # C:\Apps existed: its security is not the installer's to change.
+        self.assertSecured(secured, [r"C:\Apps\New", r"C:\Apps\New\ZYN"])
+        self.assertLess(self.last_trace.rindex("set_security_object("),
+                        self.last_trace.index(r"\\ZYNDRV.sys"))
+        self.assertTrue((folder / "ZYNDRV.sys").is_file())
+
+    def test_a_folder_made_beforehand_with_all_it_holds(self):
+        folder = self.session.drive_c / "Pre"
+        (folder / "Eng").mkdir(parents=True)
+        for planted in ("zynid.exe", "zyndrv.cfg", "Eng/ZYNRes.lrc"):
+            (folder / planted).write_text("planted")
+        rc, secured = self.run_setup(folder)
+        self.assertEqual(rc, 0)
+        paths = [p for p, _, _ in secured]
+        self.assertEqual(paths[:2], [r"C:\Pre"] * 2)
+        self.assertLess(paths.index(r"C:\Pre\Eng"), paths.index(r"C:\Pre\Eng\ZYNRes.lrc"))
+        self.assertSecured(secured, [r"C:\Pre", r"C:\Pre\Eng", r"C:\Pre\Eng\ZYNRes.lrc",
+                                     r"C:\Pre\zyndrv.cfg", r"C:\Pre\zynid.exe"])
+
+    def test_refuses_a_folder_of_others_and_a_link_and_lays_out_nothing(self):
+        others = self.session.drive_c / "Shared"
+        others.mkdir()
+        (others / "notes.txt").write_text("theirs")
+        linked = self.session.drive_c / "Linked"
+        linked.mkdir()
+        (linked / "zynid.exe").write_text("planted")
+        elsewhere = self.session.drive_c / "windows" / "system32" / "drivers" / "etc" / "hosts"
+        os.link(elsewhere, linked / "zyndrv.cfg")
+        for folder in (others, linked):
+            rc, secured = self.run_setup(folder)
+            self.assertEqual(rc, 2, folder)
+            self.assertFalse((folder / "ZYNDRV.sys").exists())
+            self.assertNotIn(r"C:\Linked\zyndrv.cfg", [p for p, _, _ in secured])
+        self.assertEqual((others / "notes.txt").read_text(), "theirs")
+
+    def test_the_9x_family_has_no_file_security(self):
+        self.session.set_windows_version("setup.exe")
+        self.addCleanup(self.session.wine, "reg", "delete",
+                        r"HKCU\Software\Wine\AppDefaults\setup.exe", "/f")
+        folder = self.session.drive_c / "Apps9x"
+        rc, secured = self.run_setup(folder)
+        self.assertEqual((rc, secured), (0, []))
+        self.assertTrue((folder / "ZYNDRV.sys").is_file())
 
 
 class Medium(E2ETestCase):
