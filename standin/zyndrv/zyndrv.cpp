@@ -422,9 +422,9 @@ class TableStore {
   KernelHandle section_;
 };
 
-// Where the mapping calls run: as they are where every handle the driver makes is the kernel's
-// alone; else (NT 4.0) attached to the system process, whose handle table no program's thread
-// can reach, and where DriverEntry made the table's section handle.
+// Where the mapping calls run: where they are, when every handle the driver makes is the
+// kernel's alone (Windows 2000 on, Wine); else (NT 4.0) attached to the system process, whose
+// handle table no program's thread can reach, and where DriverEntry made the section handle.
 class HandleSafeContext {
  public:
   HandleSafeContext() {
