@@ -69,6 +69,16 @@ size_t HandoutBook::count() const {
 
 namespace {
 
+DmiTableDescriptor FactsOf(const TableImage& table) {
+  DmiTableDescriptor facts;
+  facts.StructureCount = table.structure_count;
+  facts.MaxStructureSize = table.max_structure_size;
+  facts.DriverValue1 = table.table_address;
+  facts.TableLength = table.length;
+  facts.DriverValue3 = table.version;
+  return facts;
+}
+
 // S-1-5-18 (the system) or S-1-5-32-544 (the administrators), as NT lays a SID out.
 uint8_t* WriteSid(uint8_t* out, bool administrators) {
   const uint8_t count = administrators ? 2 : 1;
@@ -116,7 +126,11 @@ bool TableMapper::Map(uintptr_t, const TableLayout&, uintptr_t&, uintptr_t&) {
   return false;
 }
 
-void TableMapper::Unmap(uintptr_t, uintptr_t, uintptr_t) {}
+bool TableMapper::Unmap(uintptr_t, uintptr_t, uintptr_t) {
+  return true;
+}
+
+void TableMapper::Drop(uintptr_t) {}
 
 const char* DescribeAnswer(Answer answer) {
   // In the order of Answer.
@@ -128,8 +142,9 @@ const char* DescribeAnswer(Answer answer) {
                                        "release from another process",
                                        "could not map the table",
                                        "too many tables mapped",
-                                       "pieces adjacent"};
-  return TextFor<Answer::kAdjacentPieces>(kTexts, answer, "unknown answer");
+                                       "pieces adjacent",
+                                       "could not unmap the table"};
+  return TextFor<Answer::kUnmapFailed>(kTexts, answer, "unknown answer");
 }
 
 uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {
@@ -144,6 +159,7 @@ uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {
     case Answer::kOtherProcess:
       return codes.other_process;
     case Answer::kFailing:
+    case Answer::kUnmapFailed:
       return codes.failing;
     default:
       return codes.no_resources;
@@ -154,7 +170,7 @@ StandinDevice::StandinDevice(const Config& config, const TableImage& table,
                              const RequestCodes& codes, TableMapper& mapper)
     : probe_(config.probe),
       fail_(config.fail),
-      table_(table),
+      facts_(FactsOf(table)),
       layout_(PlanTableLayout(config.offset, table.length)),
       codes_(codes),
       mapper_(mapper) {}
@@ -173,7 +189,7 @@ void StandinDevice::Open(HandoutBook& book) {
 void StandinDevice::Close(HandoutBook& book) {
   Handout handout;
   while (book.TakeAny(handout))
-    mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
+    UnmapOrDrop(handout);
   if (!book.listed_)
     return;
   if (book.previous_ != nullptr)
@@ -232,13 +248,8 @@ Answer StandinDevice::Control(HandoutBook& book, uintptr_t process, uint32_t cod
 }
 
 Answer StandinDevice::GetTable(HandoutBook& book, uintptr_t process, uint8_t* out) {
-  DmiTableDescriptor fields;
-  fields.StructureCount = table_.structure_count;
-  fields.MaxStructureSize = table_.max_structure_size;
-  fields.DriverValue1 = table_.table_address;
-  fields.TableLength = table_.length;
+  DmiTableDescriptor fields = facts_;
   fields.DriverValue2 = ++serial_;  // no two handouts alike, even at reused addresses
-  fields.DriverValue3 = table_.version;
   if (layout_.head_view_size == 0) {
     // An empty table: nothing to map, and the reader sends no release for it.
     fields.Encode(out);
@@ -255,7 +266,7 @@ Answer StandinDevice::GetTable(HandoutBook& book, uintptr_t process, uint8_t* ou
   if (layout_.tail_length > 0 && handout.tail_view == handout.head_view + kTablePageSize) {
     // A reader that ran on past the head page would find the tail there and never need the
     // second piece: not the layout this stand-in exists to present.
-    mapper_.Unmap(process, handout.head_view, handout.tail_view);
+    UnmapOrDrop(handout);
     return Answer::kAdjacentPieces;
   }
   fields.FirstPiece = static_cast<uint32_t>(handout.head_view + layout_.offset);
@@ -280,8 +291,18 @@ Answer StandinDevice::ReleaseTable(HandoutBook& book, uintptr_t process, const u
       break;
   }
   // Unmapped even when the release is configured to fail: the caller will not send it again.
-  mapper_.Unmap(handout.process, handout.head_view, handout.tail_view);
+  // Views that stay mapped stay in the book, so that the caller hears of it and may try again,
+  // and the open's end tries once more.
+  if (!mapper_.Unmap(handout.process, handout.head_view, handout.tail_view)) {
+    book.Add(handout);  // the slot it was taken from is free
+    return Answer::kUnmapFailed;
+  }
   return fail_ == FailMode::kRelease ? Answer::kFailing : Answer::kDone;
+}
+
+void StandinDevice::UnmapOrDrop(const Handout& handout) {
+  if (!mapper_.Unmap(handout.process, handout.head_view, handout.tail_view))
+    mapper_.Drop(handout.process);
 }
 
 }  // namespace standin

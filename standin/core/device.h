@@ -68,10 +68,15 @@ class TableMapper {
   // Maps the head page (layout.head_view_size bytes) and, when there is a tail, the tail pages
   // at an address that does not follow the head page, both read-only and such that they cannot
   // be made writable. False leaves nothing mapped. A mapper that names processes by an object
-  // holds it from a successful Map to the Unmap of the same views.
+  // holds it from a successful Map until the views are gone (an Unmap that answers true) or
+  // nobody will try again (Drop).
   virtual bool Map(uintptr_t process, const TableLayout& layout, uintptr_t& head_view,
                    uintptr_t& tail_view);
-  virtual void Unmap(uintptr_t process, uintptr_t head_view, uintptr_t tail_view);
+  // True when the views are gone (unmapped, or gone with their process); false leaves them
+  // mapped and the process held, so that the unmap can be tried again.
+  virtual bool Unmap(uintptr_t process, uintptr_t head_view, uintptr_t tail_view);
+  // Lets go of the process of views that failed to unmap and will not be tried again.
+  virtual void Drop(uintptr_t process);
 
  protected:
   ~TableMapper() = default;
@@ -95,8 +100,9 @@ enum class Answer : uint8_t {
   kNotHandedOut,  // a release of a descriptor this open does not hold
   kOtherProcess,  // a release sent from another process than the one the table lives in
   kMapFailed,
-  kTooManyTables,  // the book is full: every handout is still mapped
-  kAdjacentPieces  // the mapper put the tail right behind the head page
+  kTooManyTables,   // the book is full: every handout is still mapped
+  kAdjacentPieces,  // the mapper put the tail right behind the head page
+  kUnmapFailed      // a release whose views could not be unmapped: the handout stays
 };
 
 const char* DescribeAnswer(Answer answer);
@@ -118,6 +124,7 @@ void WriteDeviceSecurity(uint8_t* out);
 
 class StandinDevice {
  public:
+  // `table`'s bytes are not kept.
   StandinDevice(const Config& config, const TableImage& table, const RequestCodes& codes,
                 TableMapper& mapper);
 
@@ -140,10 +147,14 @@ class StandinDevice {
  private:
   Answer GetTable(HandoutBook& book, uintptr_t process, uint8_t* out);
   Answer ReleaseTable(HandoutBook& book, uintptr_t process, const uint8_t* in);
+  // For views nobody will ask to release again: unmapped if they can be, else let go of.
+  void UnmapOrDrop(const Handout& handout);
 
   uint16_t probe_;
   FailMode fail_;
-  TableImage table_;
+  // What every descriptor says of the table. Only these facts are kept: the platform may free
+  // the table's bytes once they are where the mapper serves them from.
+  DmiTableDescriptor facts_;
   TableLayout layout_;
   RequestCodes codes_;
   TableMapper& mapper_;

@@ -108,4 +108,34 @@ bool ToNativePath(const char* path, char* out, size_t out_size) {
   return w.complete();
 }
 
+namespace {
+
+// A 64-bit finaliser whose every output bit depends on every input bit.
+uint64_t Scramble(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+}  // namespace
+
+void NameDraw::Mix(uint64_t reading) {
+  state_ = Scramble(state_ ^ Scramble(reading + 0x9E3779B97F4A7C15ull));
+}
+
+uint64_t NameDraw::Next() {
+  // The count keeps successive draws apart even when no reading changed between them.
+  return Scramble(state_ + 0x9E3779B97F4A7C15ull * ++count_);
+}
+
+bool TableFileName(const char* folder, uint64_t draw, char* out, size_t out_size) {
+  TextWriter w(out, out_size);
+  w.Add(folder).Add("ZYNDRV-");
+  for (int shift = 60; shift >= 0; shift -= 4)
+    w.AddChar("0123456789abcdef"[(draw >> shift) & 0xF]);
+  return w.Add(".tmp").complete();
+}
+
 }  // namespace standin

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 namespace standin {
 
@@ -30,5 +31,28 @@ bool ResolvePath(const char* folder, const char* value, char* out, size_t out_si
 // other paths that start with a separator (already native: "\??\...", "\SystemRoot\...") stay,
 // and relative ones are taken from the system root, as the service manager's image paths are.
 bool ToNativePath(const char* path, char* out, size_t out_size);
+
+// Names for the kernel driver's table file in the system's temporary folder, where any user may
+// create files: a name someone could work out beforehand could be created first, and then every
+// attempt to create the file would collide and the driver would not start. Each draw mixes
+// readings nobody outside the kernel can know (fine-grained counters, addresses) into a 64-bit
+// state; every attempt mixes in fresh readings and draws anew, so the names never repeat and
+// cannot be told in advance.
+class NameDraw {
+ public:
+  void Mix(uint64_t reading);
+  uint64_t Next();
+
+ private:
+  uint64_t state_ = 0;
+  uint64_t count_ = 0;
+};
+
+// With names nobody can foresee, a collision is chance; this many make one that stops the
+// driver out of the question.
+inline constexpr uint32_t kTableFileAttempts = 64;
+
+// `folder` (ending in a separator) + "ZYNDRV-" + the draw in 16 hex digits + ".tmp".
+bool TableFileName(const char* folder, uint64_t draw, char* out, size_t out_size);
 
 }  // namespace standin

@@ -124,10 +124,11 @@ class MemoryMapper : public standin::TableMapper {
     return true;
   }
 
-  void Unmap(uintptr_t, uintptr_t head_view, uintptr_t tail_view) override {
-    VirtualFree(reinterpret_cast<void*>(head_view), 0, MEM_RELEASE);
-    if (tail_view != 0)
-      VirtualFree(reinterpret_cast<void*>(tail_view), 0, MEM_RELEASE);
+  bool Unmap(uintptr_t, uintptr_t head_view, uintptr_t tail_view) override {
+    const bool head_gone = VirtualFree(reinterpret_cast<void*>(head_view), 0, MEM_RELEASE) != 0;
+    return (tail_view == 0 ||
+            VirtualFree(reinterpret_cast<void*>(tail_view), 0, MEM_RELEASE) != 0) &&
+           head_gone;
   }
 };
 

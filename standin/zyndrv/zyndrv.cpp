@@ -72,6 +72,13 @@ ULONG Known(ULONG attributes) {
   return attributes & ~g_unknown_attributes;
 }
 
+// Without OBJ_KERNEL_HANDLE (NT 4.0) a handle lands in the table of whichever process is
+// current: in a request, the caller's, whose threads could close it and reuse its number for a
+// handle to another process while the driver is still using it.
+bool HandlesAreKernelOnly() {
+  return (g_unknown_attributes & OBJ_KERNEL_HANDLE) == 0;
+}
+
 // Runs `open` (which builds its attributes with Known) and, when the kernel refuses the
 // attributes, once more without those it may not know.
 template <class Open>
@@ -310,8 +317,9 @@ struct StartWork {
 };
 
 // The table's pages in a file of their own in the system's temporary folder (or, where the host
-// has no \SystemRoot, as Wine's has not, in the driver's own folder), under a name nobody else
-// has (FILE_CREATE never opens what is there, so no link planted under that name is followed).
+// has no \SystemRoot, as Wine's has not, in the driver's own folder), under a name nobody can
+// foresee (see NameDraw), so that files created there beforehand cannot stop the start, and
+// FILE_CREATE never opens what is there, so no file or link planted under a name is followed.
 // The handle that wrote it stays open without write or delete sharing, so nobody else can change
 // or replace it, and the file goes when the driver does. The section is made from a second,
 // read-only open: a host that maps a file through its open's own rights (as Wine does) then has
@@ -320,11 +328,15 @@ class TableStore {
  public:
   bool Create(PDRIVER_OBJECT driver, const char* own_folder, const standin::TableLayout& layout,
               const uint8_t* table) {
+    standin::NameDraw draw;
+    draw.Mix(reinterpret_cast<uintptr_t>(driver));
+    draw.Mix(reinterpret_cast<uintptr_t>(&draw));  // where this stack lies
     const ULONG size = layout.head_view_size + layout.tail_view_size;
     PoolBlock block(AllocatePool(size));
     auto* pages = static_cast<uint8_t*>(block.get());
     if (pages == nullptr)
       return false;
+    draw.Mix(reinterpret_cast<uintptr_t>(pages));
     standin::FillBytes(pages, 0, size);
     standin::FillPieces(layout, table, pages, pages + layout.head_view_size);
     NTSTATUS status = STATUS_OBJECT_PATH_NOT_FOUND;
@@ -333,8 +345,10 @@ class TableStore {
       if (status != STATUS_OBJECT_PATH_NOT_FOUND)
         break;
       status = STATUS_OBJECT_NAME_COLLISION;
-      for (uint32_t attempt = 0; attempt < 16 && status == STATUS_OBJECT_NAME_COLLISION; ++attempt)
-        status = CreateNew(folder, reinterpret_cast<uintptr_t>(driver) + attempt);
+      for (uint32_t attempt = 0;
+           attempt < standin::kTableFileAttempts && status == STATUS_OBJECT_NAME_COLLISION;
+           ++attempt)
+        status = CreateNew(folder, Draw(draw));
     }
     if (NT_SUCCESS(status))
       status = Write(pages, layout.head_view_size, 0);
@@ -358,9 +372,18 @@ class TableStore {
   HANDLE section() const { return section_.get(); }
 
  private:
-  NTSTATUS CreateNew(const char* folder, uintptr_t tag) {
-    standin::TextWriter name(name_, sizeof name_);
-    if (!name.Add(folder).Add("ZYNDRV-").AddHex(static_cast<uint32_t>(tag)).Add(".tmp").complete())
+  // Fresh readings for every attempt: the performance counter (the HAL's finest clock, which
+  // moves between attempts) and the system time.
+  static uint64_t Draw(standin::NameDraw& draw) {
+    draw.Mix(static_cast<uint64_t>(KeQueryPerformanceCounter(nullptr).QuadPart));
+    LARGE_INTEGER now;
+    KeQuerySystemTime(&now);
+    draw.Mix(static_cast<uint64_t>(now.QuadPart));
+    return draw.Next();
+  }
+
+  NTSTATUS CreateNew(const char* folder, uint64_t draw) {
+    if (!standin::TableFileName(folder, draw, name_, sizeof name_))
       return STATUS_NAME_TOO_LONG;
     return Open(writer_, GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE, FILE_SHARE_READ,
                 FILE_CREATE, FILE_DELETE_ON_CLOSE);
@@ -399,9 +422,31 @@ class TableStore {
   KernelHandle section_;
 };
 
-// A kernel handle to a process object, for the mapping calls. (No object type is given: the
-// object is one PsLookupProcessByProcessId returned, and the type is a data export that the
-// headers and the kernels disagree on how to reach.)
+// Where the mapping calls run: where they are, when every handle the driver makes is the
+// kernel's alone (Windows 2000 on, Wine); else (NT 4.0) attached to the system process, whose
+// handle table no program's thread can reach, and where DriverEntry made the section handle.
+class HandleSafeContext {
+ public:
+  HandleSafeContext() {
+    if (!HandlesAreKernelOnly() && IoGetCurrentProcess() != PsInitialSystemProcess) {
+      KeAttachProcess(reinterpret_cast<PKPROCESS>(PsInitialSystemProcess));
+      attached_ = true;
+    }
+  }
+  ~HandleSafeContext() {
+    if (attached_)
+      KeDetachProcess();
+  }
+  HandleSafeContext(const HandleSafeContext&) = delete;
+  HandleSafeContext& operator=(const HandleSafeContext&) = delete;
+
+ private:
+  bool attached_ = false;
+};
+
+// A handle to a process object, for the mapping calls. (No object type is given: the object is
+// one PsLookupProcessByProcessId returned, and the type is a data export that the headers and
+// the kernels disagree on how to reach.)
 bool OpenProcessObject(PEPROCESS process, KernelHandle& handle) {
   return Succeeded(
       ObOpenObjectByPointer(process, Known(OBJ_KERNEL_HANDLE), nullptr, kProcessVmOperation,
@@ -428,6 +473,7 @@ class SectionMapper : public standin::TableMapper {
   bool Map(uintptr_t process, const standin::TableLayout& layout, uintptr_t& head_view,
            uintptr_t& tail_view) override {
     const auto object = reinterpret_cast<PEPROCESS>(process);
+    HandleSafeContext context;
     KernelHandle handle;
     if (!OpenProcessObject(object, handle))
       return false;
@@ -446,14 +492,32 @@ class SectionMapper : public standin::TableMapper {
     return true;
   }
 
-  void Unmap(uintptr_t process, uintptr_t head_view, uintptr_t tail_view) override {
-    ProcessObject object(reinterpret_cast<PEPROCESS>(process));  // the handout's reference
-    KernelHandle handle;
-    if (!OpenProcessObject(object.get(), handle))
-      return;  // the process has gone, and its views with it
-    ZwUnmapViewOfSection(handle.get(), reinterpret_cast<PVOID>(head_view));
-    if (tail_view != 0)
-      ZwUnmapViewOfSection(handle.get(), reinterpret_cast<PVOID>(tail_view));
+  // The handout's reference to the process goes only with its views: a process the kernel
+  // cannot open right now still holds them, and the release says so.
+  bool Unmap(uintptr_t process, uintptr_t head_view, uintptr_t tail_view) override {
+    const auto object = reinterpret_cast<PEPROCESS>(process);
+    bool gone = false;
+    {
+      HandleSafeContext context;
+      KernelHandle handle;
+      gone = OpenProcessObject(object, handle) && UnmapView(handle.get(), head_view) &&
+             (tail_view == 0 || UnmapView(handle.get(), tail_view));
+    }
+    if (gone)
+      ObDereferenceObject(object);
+    return gone;
+  }
+
+  void Drop(uintptr_t process) override {
+    Say("a closing open leaves a table mapped in a process the driver cannot reach");
+    ObDereferenceObject(reinterpret_cast<PEPROCESS>(process));
+  }
+
+ private:
+  // A view that is no longer there (its process unmapped it itself) is as good as unmapped.
+  static bool UnmapView(HANDLE process, uintptr_t view) {
+    const NTSTATUS status = ZwUnmapViewOfSection(process, reinterpret_cast<PVOID>(view));
+    return status == STATUS_NOT_MAPPED_VIEW || Succeeded(status, "unmap a view of the table");
   }
 };
 

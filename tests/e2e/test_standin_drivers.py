@@ -115,6 +115,32 @@ class StandinDrivers(E2ETestCase):
             "release_by_owner": "1",
         })
 
+    def test_kernel_driver_starts_whatever_names_are_taken(self):
+        # Anyone may create files where the table's file goes. Before this start a user has
+        # created the name the last start used, the fifteen that follow it in hex, and a thousand
+        # more of the same form: the driver still starts, and opens none of them.
+        s = self.session
+        folder = s.drive_c / "planted"
+        client = self.place(folder, Path(exe("zyndrv")), "zyndrv.cfg")
+        s.wine("sc", "create", "ZYNDRV", "type=", "kernel", "start=", "demand",
+               "binPath=", s.windows_path(folder / "ZYNDRV.sys"))
+        try:
+            s.wine("sc", "start", "ZYNDRV")
+            used = [p.name for p in folder.glob("ZYNDRV-*.tmp")]
+        finally:
+            s.wine("sc", "stop", "ZYNDRV", check=False)
+            s.wine("sc", "delete", "ZYNDRV", check=False)
+        self.assertEqual(len(used), 1, used)
+        tag = used[0][len("ZYNDRV-"):-len(".tmp")]
+        value, width = int(tag, 16), len(tag.removeprefix("0x"))
+        planted = {used[0]} | {f"ZYNDRV-0x{value + i:0{width}x}.tmp" for i in range(16)}
+        planted |= {f"ZYNDRV-{i:016x}.tmp" for i in range(1000)}
+        for name in planted:
+            (folder / name).write_bytes(b"planted")
+        self.check_two_pieces(self.client_of_the_service(client, "nt"))
+        self.assertEqual({p.name for p in folder.glob("ZYNDRV-*.tmp")}, planted)
+        self.assertTrue(all((folder / n).read_bytes() == b"planted" for n in planted))
+
     def test_kernel_driver_serves_the_firmwares_table(self):
         # Without a configuration: the firmware table interface (class 76), which Wine has. The
         # other road, the scan of physical memory for kernels without it, cannot run here: Wine

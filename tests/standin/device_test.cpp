@@ -43,6 +43,8 @@ class FakeMapper : public standin::TableMapper {
   SimAddressSpace* space = nullptr;
   std::map<uintptr_t, View> mapped;  // head -> (process, tail)
   std::vector<uintptr_t> unmapped;   // heads, in order
+  bool refuse_unmap = false;         // as a process the kernel cannot reach
+  std::vector<uintptr_t> dropped;    // processes let go of with their views still mapped
 
   bool Map(uintptr_t process, const TableLayout& layout, uintptr_t& head,
            uintptr_t& tail) override {
@@ -60,14 +62,18 @@ class FakeMapper : public standin::TableMapper {
     }
     return true;
   }
-  void Unmap(uintptr_t process, uintptr_t head, uintptr_t tail) override {
+  bool Unmap(uintptr_t process, uintptr_t head, uintptr_t tail) override {
     auto it = mapped.find(head);
-    ASSERT_NE(it, mapped.end()) << "unmapped something never mapped";
+    EXPECT_NE(it, mapped.end()) << "unmapped something never mapped";
+    if (refuse_unmap || it == mapped.end())
+      return false;
     EXPECT_EQ(it->second.process, process);
     EXPECT_EQ(it->second.tail, tail);
     mapped.erase(it);
     unmapped.push_back(head);
+    return true;
   }
+  void Drop(uintptr_t process) override { dropped.push_back(process); }
 
  private:
   uintptr_t next_ = 0;
@@ -333,6 +339,26 @@ TEST(StandinDevice, OnlyTheProcessATableLivesInMayReleaseIt) {
   rig.device.Close(rig.Book(kOwner));  // sent from whichever process closed the last handle
   EXPECT_TRUE(rig.mapper.mapped.empty()) << "the fake checks each unmap's process";
   EXPECT_EQ(rig.mapper.unmapped.size(), 2u);
+}
+
+// The views stay mapped when the kernel cannot reach their process: the caller hears so, the
+// handout stays for another try, and an open that ends lets go of what it cannot unmap.
+TEST(StandinDevice, AReleaseThatCannotUnmapKeepsItsHandoutAndSaysSo) {
+  Rig rig(Settings(4000));
+  Descriptor d{};
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  rig.mapper.refuse_unmap = true;
+  EXPECT_EQ(rig.Release(d), Answer::kUnmapFailed);
+  EXPECT_EQ(rig.device.outstanding(), 1u);
+  rig.mapper.refuse_unmap = false;
+  EXPECT_EQ(rig.Release(d), Answer::kDone) << "tried again";
+  EXPECT_TRUE(rig.mapper.mapped.empty());
+
+  ASSERT_EQ(rig.Get(d), Answer::kDone);
+  rig.mapper.refuse_unmap = true;
+  rig.device.Close(rig.Book(kOwner));
+  EXPECT_EQ(rig.mapper.dropped, std::vector<uintptr_t>{kProcess});
+  EXPECT_EQ(rig.device.outstanding(), 0u);
 }
 
 TEST(StandinDevice, AFailedMapLeavesNoHandout) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 namespace {
@@ -145,6 +146,23 @@ TEST(StandinPath, RefusesWhatDoesNotFitItsBuffer) {
   EXPECT_TRUE(standin::ResolvePath("C:\\", "abcdef", out, 10));
   EXPECT_FALSE(standin::ResolvePath("C:\\", "abcdefg", out, 10));
   EXPECT_FALSE(standin::FolderOf("C:\\abcdefghij\\x", out, 10));
+}
+
+// A planter who knows every reading but one low bit (a counter one tick later) still cannot
+// name any attempt beforehand, and attempts never repeat a name when no reading changed.
+TEST(StandinPath, TableFileNamesNeitherRepeatNorFollowFromNearbyReadings) {
+  std::set<std::string> names;
+  for (uint64_t tick : {1000u, 1001u}) {
+    standin::NameDraw draw;
+    draw.Mix(tick);
+    for (uint32_t attempt = 0; attempt < standin::kTableFileAttempts; ++attempt) {
+      char name[64];
+      ASSERT_TRUE(standin::TableFileName("\\SystemRoot\\Temp\\", draw.Next(), name, sizeof name));
+      EXPECT_EQ(std::string(name).size(),
+                std::string("\\SystemRoot\\Temp\\ZYNDRV-.tmp").size() + 16);
+      EXPECT_TRUE(names.insert(name).second) << name;
+    }
+  }
 }
 
 }  // namespace
