@@ -202,6 +202,9 @@ TEST(StandinStartup, RefusesToStartSayingWhy) {
        "zyndrv.cfg line 2: no such table file \"C:\\zyn\\w510.bin\""},
       {"not a table", config, "_SM_ short", FileReader::Result::kRead, true,
        "zyndrv.cfg line 2: the entry point is cut short \"C:\\zyn\\w510.bin\""},
+      // An anchor makes a dump: a damaged one is refused, never served as a raw table.
+      {"damaged dump", config, "_SM_xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", FileReader::Result::kRead,
+       true, "zyndrv.cfg line 2: the entry point's length byte is wrong \"C:\\zyn\\w510.bin\""},
       {"configuration unreadable", "", nullptr, FileReader::Result::kFailed, true,
        "C:\\zyn\\zyndrv.cfg cannot be read"},
       {"configuration too large", "", nullptr, FileReader::Result::kTooLarge, true,
