@@ -32,7 +32,7 @@ bool TableWasRead(std::uint16_t status) {
 // Builds TargetDir + language subdirectory + "\license.txt" in the install-directory buffer.
 // False when the value is not terminated or the path does not fit: the flow then ends silently,
 // as it does when the value is missing.
-bool ReadLicensePath(FlowPorts& ports, char (&path)[kPathBufferSize]) {
+bool ReadLicensePath(FlowPorts& ports, char (&path)[win32::kMaxPath]) {
   if (!ports.ReadRegistryString(kInstallKey, kInstallValue, path, sizeof path))
     return false;
   return IsTerminatedWithin(path, sizeof path) &&
@@ -117,7 +117,7 @@ int RunIdentificationFlow(FlowPorts& ports) {
   if (ports.TopLevelWindowExists(instance_title))
     return 0;
 
-  char install_dir[kPathBufferSize] = {};
+  char install_dir[win32::kMaxPath] = {};
   if (!ReadLicensePath(ports, install_dir))
     return 0;
   if (!UserAcceptsLicense(ports, install_dir))
