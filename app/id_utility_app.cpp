@@ -4,7 +4,6 @@
 #include "app/identification_flow.h"
 #include "app/ui/resources.h"
 #include "hw/device_channel.h"
-#include "hw/win32_ports.h"
 
 IdUtilityApp::IdUtilityApp() = default;
 
@@ -69,7 +68,7 @@ PlatformHandle IdUtilityApp::OpenLicenseFile(const char* path) {
 }
 
 void IdUtilityApp::CloseLicenseFile(PlatformHandle file) {
-  win32::KernelHandle(file).Reset();
+  CloseHandle(file);
 }
 
 int IdUtilityApp::RunAgreementDialog(PlatformHandle license_file) {
@@ -88,36 +87,39 @@ std::uint32_t IdUtilityApp::QueryPlatformId() {
 }
 
 int IdUtilityApp::CheckAdministratorMembership() {
-  return ::CheckAdministratorMembership();
+  hw::Win32TokenApi api;
+  return hw::CheckAdministratorMembership(api);
 }
 
 int IdUtilityApp::OpenDriverChannel() {
+  hw::Win32ServiceApi api;
   // The not-ready prompt carries the caption of the program's other message boxes.
-  return ::OpenDriverChannel(DeviceChannel, ui::ProgramName().c_str());
+  return hw::OpenDriverChannel(api, *DeviceChannel.receive(), ui::ProgramName().c_str());
 }
 
 int IdUtilityApp::OpenVxdChannel() {
-  return ::OpenVxdChannel(DeviceChannel);
+  return hw::OpenVxdChannel(DeviceChannel);
 }
 
 int IdUtilityApp::ProbeDriverChannel(std::uint16_t* probe_word) {
-  return ::ProbeDriverChannel(DeviceChannel.get(), probe_word);
+  return hw::ProbeDriverChannel(DeviceChannel.get(), probe_word);
 }
 
 int IdUtilityApp::ProbeVxdChannel(std::uint16_t* probe_word) {
-  return ::ProbeVxdChannel(DeviceChannel.get(), probe_word);
+  return hw::ProbeVxdChannel(DeviceChannel.get(), probe_word);
 }
 
 std::uint16_t IdUtilityApp::ReadBoardIdentityNt(BoardIdentity& identity) {
-  return ::ReadBoardIdentityNt(DeviceChannel.get(), identity);
+  return hw::ReadBoardIdentityNt(DeviceChannel.get(), identity);
 }
 
 std::uint16_t IdUtilityApp::ReadBoardIdentityVxd(BoardIdentity& identity) {
-  return ::ReadBoardIdentityVxd(DeviceChannel.get(), identity);
+  return hw::ReadBoardIdentityVxd(DeviceChannel.get(), identity);
 }
 
 void IdUtilityApp::RemoveDriverService() {
-  ::RemoveDriverService(DeviceChannel);
+  hw::Win32ServiceApi api;
+  hw::RemoveDriverService(api, DeviceChannel);
 }
 
 void IdUtilityApp::CloseDeviceChannel() {

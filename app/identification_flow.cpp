@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kAccepted = 1;  // IDOK, the agreement dialog's accept button
 
-// Both fields start as the shared empty text, so a table without a base board shows empty texts.
+// Copies `text` into `field`, cut where it would not fit with its terminator.
 template <std::size_t N>
 void CopyText(char (&field)[N], const char* text) {
   std::size_t length = 0;
@@ -20,6 +20,7 @@ void CopyText(char (&field)[N], const char* text) {
   field[length] = '\0';
 }
 
+// Both fields start as the shared empty text, so a table without a base board shows empty texts.
 void ClearBoardIdentity(BoardIdentity& identity) {
   CopyText(identity.product, kDmiEmptyText);
   CopyText(identity.manufacturer, kDmiEmptyText);
@@ -32,7 +33,7 @@ bool TableWasRead(std::uint16_t status) {
 // Builds TargetDir + language subdirectory + "\license.txt" in the install-directory buffer.
 // False when the value is not terminated or the path does not fit: the flow then ends silently,
 // as it does when the value is missing.
-bool ReadLicensePath(FlowPorts& ports, char (&path)[kPathBufferSize]) {
+bool ReadLicensePath(FlowPorts& ports, char (&path)[win32::kMaxPath]) {
   if (!ports.ReadRegistryString(kInstallKey, kInstallValue, path, sizeof path))
     return false;
   return IsTerminatedWithin(path, sizeof path) &&
@@ -51,44 +52,36 @@ bool UserAcceptsLicense(FlowPorts& ports, const char* license_path) {
   return ports.RunAgreementDialog(license_file.get()) == kAccepted;
 }
 
+// Shows the message of a failed step; the road then stops there.
+bool Refuse(FlowPorts& ports, unsigned string_id) {
+  ports.ShowMessage(string_id);
+  return false;
+}
+
 // The NT road: administrator check, driver channel, probe, table. On failure shows its message
 // and answers false, leaving the channel and the service as they are.
 bool ReadBoardOnNt(FlowPorts& ports, std::uint16_t& probe_word, BoardIdentity& identity) {
-  if (ports.CheckAdministratorMembership() == 0) {
-    ports.ShowMessage(IDS_NOT_ADMINISTRATOR);
-    return false;
-  }
-  if (ports.OpenDriverChannel() == 0) {
-    ports.ShowMessage(IDS_NT_CHANNEL_FAILED);
-    return false;
-  }
-  if (ports.ProbeDriverChannel(&probe_word) == 0) {
-    ports.ShowMessage(IDS_NT_READ_FAILED);
-    return false;
-  }
+  if (ports.CheckAdministratorMembership() == 0)
+    return Refuse(ports, IDS_NOT_ADMINISTRATOR);
+  if (ports.OpenDriverChannel() == 0)
+    return Refuse(ports, IDS_NT_CHANNEL_FAILED);
+  if (ports.ProbeDriverChannel(&probe_word) == 0)
+    return Refuse(ports, IDS_NT_READ_FAILED);
   ClearBoardIdentity(identity);
-  if (!TableWasRead(ports.ReadBoardIdentityNt(identity))) {
-    ports.ShowMessage(IDS_NT_READ_FAILED);
-    return false;
-  }
+  if (!TableWasRead(ports.ReadBoardIdentityNt(identity)))
+    return Refuse(ports, IDS_NT_READ_FAILED);
   return true;
 }
 
 // The 9x road: the VxD channel, probe, table.
 bool ReadBoardOnVxd(FlowPorts& ports, std::uint16_t& probe_word, BoardIdentity& identity) {
-  if (ports.OpenVxdChannel() == 0) {
-    ports.ShowMessage(IDS_VXD_CHANNEL_FAILED);
-    return false;
-  }
-  if (ports.ProbeVxdChannel(&probe_word) == 0) {
-    ports.ShowMessage(IDS_VXD_READ_FAILED);
-    return false;
-  }
+  if (ports.OpenVxdChannel() == 0)
+    return Refuse(ports, IDS_VXD_CHANNEL_FAILED);
+  if (ports.ProbeVxdChannel(&probe_word) == 0)
+    return Refuse(ports, IDS_VXD_READ_FAILED);
   ClearBoardIdentity(identity);
-  if (!TableWasRead(ports.ReadBoardIdentityVxd(identity))) {
-    ports.ShowMessage(IDS_VXD_READ_FAILED);
-    return false;
-  }
+  if (!TableWasRead(ports.ReadBoardIdentityVxd(identity)))
+    return Refuse(ports, IDS_VXD_READ_FAILED);
   return true;
 }
 
@@ -117,7 +110,7 @@ int RunIdentificationFlow(FlowPorts& ports) {
   if (ports.TopLevelWindowExists(instance_title))
     return 0;
 
-  char install_dir[kPathBufferSize] = {};
+  char install_dir[win32::kMaxPath] = {};
   if (!ReadLicensePath(ports, install_dir))
     return 0;
   if (!UserAcceptsLicense(ports, install_dir))

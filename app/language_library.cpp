@@ -83,7 +83,7 @@ PlatformHandle LoadLanguageLibrary(FlowPorts& ports) {
   if (ports.QuerySystemLanguage(locale_text))
     language = ParseLanguageValue(locale_text);
 
-  char path[kPathBufferSize] = {};
+  char path[win32::kMaxPath] = {};
   if (!ports.ReadRegistryString(kInstallKey, kInstallValue, path, sizeof path))
     return nullptr;
   if (!IsTerminatedWithin(path, sizeof path))

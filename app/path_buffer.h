@@ -1,12 +1,13 @@
-// Paths are composed in fixed 260-byte buffers, as the platform's own path limit is. A registry
-// value may fill such a buffer without a terminator, and a long install directory may leave no
-// room for the parts appended to it; both are caught here rather than read or written past.
+// Paths are composed in fixed buffers of win32::kMaxPath bytes, the platform's own path limit. A
+// registry value may fill such a buffer without a terminator, and a long install directory may
+// leave no room for the parts appended to it; both are caught here rather than read or written
+// past.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 
-inline constexpr std::size_t kPathBufferSize = 260;  // terminator included
+#include "hw/win32_numbers.h"
 
 // True when `buffer` holds a terminator within its `size` bytes.
 inline bool IsTerminatedWithin(const char* buffer, std::size_t size) {

@@ -32,12 +32,6 @@
 #define IDC_LICENSE_TEXT 1006  // agreement dialog: read-only multi-line license edit
 
 // Commands.
-#define IDM_ABOUT 16           // result dialog's system-menu item (AboutMenuCommand)
-#define ID_HELP_COMMAND 57670  // the standard help command handled by the application object
-
-#ifndef RC_INVOKED
-// The name the dialog code uses for the about item of the system menu.
-inline constexpr unsigned AboutMenuCommand = IDM_ABOUT;
-#endif
+#define IDM_ABOUT 16  // result dialog's system-menu item
 
 #endif  // ZYN_APP_RESOURCE_IDS_H

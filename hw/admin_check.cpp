@@ -9,8 +9,8 @@ namespace hw {
 namespace {
 
 // What the check acquires, each given back through the port. Declared in the order the check
-// acquires them (token, buffer, SID), so that leaving it by any path, an exception included,
-// frees the SID, then the buffer, then closes the token.
+// acquires them (token, buffer, SID), so that leaving it by any return frees the SID, then the
+// buffer, then closes the token.
 using TokenKind = zynrt::PortKind<TokenApi, &TokenApi::CloseToken>;
 using BufferKind = zynrt::PortKind<TokenApi, &TokenApi::FreeBuffer>;
 using SidKind = zynrt::PortKind<TokenApi, &TokenApi::FreeSid>;

@@ -1,8 +1,8 @@
 // The driver service of the NT family: open the device ZYNDRV, registering and starting the
 // kernel driver service from ZYNDRV.sys in the current directory when the device is missing,
 // and stop and delete the service again after a successful run. Portable decision logic over a
-// thin port onto the platform; the Windows program forwards the port to the real calls
-// (hw/win32_ports.cpp).
+// thin port onto the platform; the Windows program implements the port with the real
+// calls (hw/device_channel.h).
 #pragma once
 
 #include <cstdint>
@@ -76,7 +76,7 @@ void RemoveDriverService(ServiceApi& api, zynrt::Owner<ChannelKind>& channel) {
   StopAndDeleteService(api);
 }
 
-// The trace texts, for the forwarding layer and the tests.
+// The trace texts, named for the tests.
 namespace trace {
 inline constexpr char kOpeningDevice[] = "CreateFile \n";
 inline constexpr char kCreateFileFailed[] = "CreateFile failed!  Error = %d\n";

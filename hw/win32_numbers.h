@@ -1,6 +1,7 @@
-// The Win32 numbers that steer the administrator check and the driver service, as our own named
-// constants, so that the decision logic builds and is tested without <windows.h>. The Windows
-// forwarding layer checks each against the platform's own definition.
+// The Win32 numbers that steer the program's portable logic (the flow's paths, the administrator
+// check and the driver service), as our own named constants, so that it builds and is tested
+// without <windows.h>. The Windows side checks each against the platform's own definition
+// (hw/device_channel.cpp).
 #pragma once
 
 #include <cstdint>
@@ -33,7 +34,7 @@ inline constexpr std::uint32_t kServiceErrorNormal = 1;
 inline constexpr std::uint32_t kMbRetryCancel = 5;
 inline constexpr int kIdRetry = 4;
 
-// Paths are built in buffers of this many characters, terminator included.
+// The program builds every path in a buffer of this many characters, terminator included.
 inline constexpr std::uint32_t kMaxPath = 260;
 
 }  // namespace win32

@@ -2,30 +2,19 @@
 // starts setup.exe from the current directory, and Exit.
 //
 // The program links no C or C++ runtime (it fits in a few kilobytes and imports only kernel32,
-// user32 and gdi32): the start-up that calls WinMain is runtime/'s, and it uses no library calls
-// of its own.
+// user32 and gdi32): the start-up that calls WinMain and the byte routines behind memcpy and
+// memchr are runtime/'s, the runtime of every image we build.
 #include <windows.h>
 
 #include "launcher/launch_path.h"
 #include "launcher/resource.h"
-#include "runtime/owner.h"
 #include "runtime/win32_handles.h"
 
 namespace {
 
-struct FontKind {
-  using Handle = HFONT;
-  static HFONT Empty() { return nullptr; }
-  static bool Holds(HFONT font) { return font != nullptr; }
-  static void Release(HFONT font) { DeleteObject(font); }
-};
-
-// The dialog's fonts: created when it initialises, deleted once it is gone, when the modal loop
-// has returned, so that nothing draws with them afterwards.
-struct LauncherFonts {
-  zynrt::Owner<FontKind> TitleFont;
-  zynrt::Owner<FontKind> NoticeFont;
-};
+// The dialog's fonts, made when it initialises and deleted as it ends.
+HFONT TitleFont;
+HFONT NoticeFont;
 
 const char kProductTitle[] = "Tessarine 1.0";
 // Short enough for its 111 dialog units in the notice font.
@@ -47,18 +36,22 @@ void SetTextAndFont(HWND dialog, int id, const char* text, HFONT font) {
 
 // Hidden while the texts and fonts change, so the user never sees the template's placeholders.
 // No focus is set here: the dialog manager gives it to the first tab stop, Install.
-INT_PTR InitialiseDialog(HWND dialog, LauncherFonts& fonts) {
+INT_PTR InitialiseDialog(HWND dialog) {
   ShowWindow(dialog, SW_HIDE);
-  fonts.TitleFont.Reset(CreateLauncherFont(20, FW_BOLD));
-  fonts.NoticeFont.Reset(CreateLauncherFont(14, FW_DONTCARE));
-  SetTextAndFont(dialog, IDC_TITLE, kProductTitle, fonts.TitleFont.get());
-  SetTextAndFont(dialog, IDC_NOTICE, kLegalNotice, fonts.NoticeFont.get());
+  TitleFont = CreateLauncherFont(20, FW_BOLD);
+  NoticeFont = CreateLauncherFont(14, FW_DONTCARE);
+  SetTextAndFont(dialog, IDC_TITLE, kProductTitle, TitleFont);
+  SetTextAndFont(dialog, IDC_NOTICE, kLegalNotice, NoticeFont);
   ShowWindow(dialog, SW_SHOW);
   return 0;
 }
 
+// EndDialog only marks the dialog as ended: the modal loop destroys it as soon as this message
+// has been handled, before its controls draw again, so the fonts can go at once.
 INT_PTR EndLauncherDialog(HWND dialog) {
   EndDialog(dialog, 1);
+  DeleteObject(TitleFont);
+  DeleteObject(NoticeFont);
   return 1;
 }
 
@@ -91,9 +84,9 @@ int LaunchSetupProgram() {
 
 // Only Install that worked and Exit end the dialog; Escape and close requests arrive as IDCANCEL
 // and are ignored, so the launcher stays until the user decides.
-INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG)
-    return InitialiseDialog(dialog, *reinterpret_cast<LauncherFonts*>(lParam));
+    return InitialiseDialog(dialog);
   if (message != WM_COMMAND)
     return 0;
   switch (LOWORD(wParam)) {
@@ -107,7 +100,6 @@ INT_PTR CALLBACK LauncherDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  LauncherFonts fonts;
-  DialogBoxParamA(instance, "Setup", nullptr, LauncherDialogProc, reinterpret_cast<LPARAM>(&fonts));
+  DialogBoxParamA(instance, "Setup", nullptr, LauncherDialogProc, 0);
   return 1;
 }

@@ -1,5 +1,7 @@
 #include "launcher/launch_path.h"
 
+#include <cstring>
+
 namespace cdlaunch {
 
 const char kSetupFileName[] = "setup.exe";
@@ -9,17 +11,10 @@ const char kFailureCaption[] = "Autorun Setup Error";
 
 namespace {
 
-// The launcher links no C runtime, so the few string routines it needs are its own.
+// The length of `s`, of which at most `limit` characters are read.
 unsigned Length(const char* s, unsigned limit) {
-  unsigned n = 0;
-  while (n < limit && s[n] != '\0')
-    ++n;
-  return n;
-}
-
-void CopyFrom(char* to, const char* from) {
-  while ((*to++ = *from++) != '\0') {
-  }
+  const void* end = std::memchr(s, '\0', limit);
+  return end != nullptr ? static_cast<unsigned>(static_cast<const char*>(end) - s) : limit;
 }
 
 // Offset of the character that starts at or after `from`, walking characters from the front.
@@ -46,19 +41,19 @@ bool CompleteSetupPath(char* path, unsigned capacity, unsigned long directoryLen
                        LeadBytePredicate isLeadByte) {
   const unsigned nameLength = sizeof kSetupFileName - 1;
   if (directoryLength == 0 || directoryLength >= capacity) {
-    CopyFrom(path, kSetupFileName);
+    std::memcpy(path, kSetupFileName, sizeof kSetupFileName);
     return false;
   }
   // Trust the answered length only as far as the text really goes.
   unsigned length = Length(path, static_cast<unsigned>(directoryLength));
   bool separator = !EndsWithBackslash(path, length, isLeadByte);
   if (length == 0 || length + separator + nameLength >= capacity) {
-    CopyFrom(path, kSetupFileName);
+    std::memcpy(path, kSetupFileName, sizeof kSetupFileName);
     return false;
   }
   if (separator)
     path[length++] = '\\';
-  CopyFrom(path + length, kSetupFileName);
+  std::memcpy(path + length, kSetupFileName, sizeof kSetupFileName);
   return true;
 }
 
@@ -76,7 +71,7 @@ const char* ShownPath(const char* path, char* scratch, unsigned messageCapacity,
     return path;
   unsigned from =
       CharacterStartAtOrAfter(path, length, length - (room - (sizeof ellipsis - 1)), isLeadByte);
-  CopyFrom(scratch, ellipsis);
+  std::memcpy(scratch, ellipsis, sizeof ellipsis);
   unsigned n = sizeof ellipsis - 1;
   for (unsigned i = from; i < length; ++i)
     scratch[n++] = path[i];

@@ -37,8 +37,10 @@ ADVAPI32_SECURITY_AND_SERVICES = (
     "OpenThreadToken", "OpenProcessToken", "GetTokenInformation", "AllocateAndInitializeSid",
     "FreeSid", "EqualSid", "OpenSCManagerA", "CreateServiceA", "OpenServiceA", "StartServiceA",
     "ControlService", "DeleteService", "CloseServiceHandle")
+# cdlaunch's dialog and its fonts.
+LAUNCHER_DIALOG = ("DialogBoxParamA", "CreateFontA", "EndDialog", "DeleteObject")
 TRACED = ("RegCreateKeyExA", "CreateFileA", "CreateProcessA", "GetProcAddress",
-          *ADVAPI32_SECURITY_AND_SERVICES)
+          *ADVAPI32_SECURITY_AND_SERVICES, *LAUNCHER_DIALOG)
 
 CALL = re.compile(r"^(\w+):Call [\w.]+\.(\w+)\((.*)\) ret=(\w+)$")
 RETURN = re.compile(r"^(\w+):Ret  [\w.]+\.(\w+)\(\) retval=(\w+) ret=\w+$")
@@ -203,10 +205,21 @@ class TracedCalls(E2ETestCase):
         dialog = s.wait_window(title="Setup Tessarine", cls="#32770")
         dialog.click(1)
         self.assertEqual(app.wait(10), 1)
+        calls = self.calls_of(app)
         # The program by its path, no command line, no handles inherited, a console of its own.
-        self.assert_called(self.calls_of(app), "CreateProcessA",
+        self.assert_called(calls, "CreateProcessA",
                            (r"C:\prod\setup.exe", NULL, NULL, NULL, False, CREATE_NEW_CONSOLE,
                             NULL, NULL, ANY, ANY))
+        with self.subTest("the dialog gets no initial parameter"):
+            self.assert_called(calls, "DialogBoxParamA", (ANY, "Setup", NULL, ANY, 0))
+        with self.subTest("ending deletes both fonts it made, after EndDialog"):
+            dialog_calls = [c for c in calls if c.name in LAUNCHER_DIALOG[1:]]
+            fonts = [c.result for c in dialog_calls if c.name == "CreateFontA"]
+            self.assertEqual([c.name for c in dialog_calls],
+                             ["CreateFontA"] * 2 + ["EndDialog"] + ["DeleteObject"] * 2)
+            end, *deleted = dialog_calls[2:]
+            self.assertTrue(matches(end, (ANY, 1)), end)
+            self.assertEqual([c.values() for c in deleted], [(fonts[0],), (fonts[1],)])
 
 
 if __name__ == "__main__":
