@@ -18,12 +18,14 @@ namespace standin {
 
 enum class FailMode : uint8_t { kNone, kProbe, kTable, kRelease };
 
-inline constexpr size_t kMaxTablePath = 260;  // bytes of a `table` value, NUL included
+// The one bound of a path on the stand-ins' side, NUL included: a `table` value, the paths made
+// from it and the image's own.
+inline constexpr size_t kMaxPath = 520;
 inline constexpr uint16_t kDefaultProbeWord = 0x0101;
 
 struct Config {
-  char table[kMaxTablePath] = {};  // empty: serve the firmware's table
-  uint32_t table_line = 0;         // the line that named it, for messages about the file
+  char table[kMaxPath] = {};  // empty: serve the firmware's table
+  uint32_t table_line = 0;    // the line that named it, for messages about the file
   uint32_t offset = 0;
   uint16_t probe = kDefaultProbeWord;
   FailMode fail = FailMode::kNone;

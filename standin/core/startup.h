@@ -11,7 +11,6 @@
 
 namespace standin {
 
-inline constexpr size_t kMaxPath = 520;
 inline constexpr uint32_t kMaxConfigBytes = 64 * 1024;
 
 // Reads whole files for the start-up. A slot's bytes stay valid until that slot is read again or

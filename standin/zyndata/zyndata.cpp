@@ -27,10 +27,9 @@ namespace {
 
 constexpr char kConfigName[] = "zyndata.cfg";
 constexpr DWORD kRawSmbiosProvider = 0x52534D42;  // 'RSMB'
-constexpr size_t kPathSize = MAX_PATH + 1;
 
 void Say(const char* first, const char* second = "", const char* third = "") {
-  char line[3 * kPathSize];
+  char line[3 * standin::kMaxPath];
   standin::TextWriter w(line, sizeof line);
   w.Add("ZYNDATA: ").Add(first).Add(second).Add(third).AddChar('\n');
   OutputDebugStringA(line);
@@ -160,7 +159,7 @@ Loaded* g_loaded = nullptr;
 
 // Reads the configuration and its table; false (after saying why) when the VxD must not load.
 bool Attach(HINSTANCE self) {
-  char image[kPathSize];
+  char image[standin::kMaxPath];
   const DWORD n = GetModuleFileNameA(self, image, sizeof image);
   if (n == 0 || n >= sizeof image) {
     Say("cannot find its own file");

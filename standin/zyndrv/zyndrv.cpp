@@ -46,7 +46,6 @@ constexpr ACCESS_MASK kProcessVmOperation = 0x0008;
 // allocation granularity every NT release asks of a section offset.
 constexpr ULONG kTailFileOffset = 0x10000;
 constexpr char kConfigName[] = "zyndrv.cfg";
-constexpr size_t kPathSize = 520;
 
 void Say(const char* text) {
   DbgPrint("ZYNDRV: %s\n", text);
@@ -132,7 +131,7 @@ bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
 
   UNICODE_STRING value_name;
   RtlInitUnicodeString(&value_name, L"ImagePath");
-  constexpr ULONG value_size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 2 * kPathSize;
+  constexpr ULONG value_size = sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 2 * standin::kMaxPath;
   PoolBlock value(AllocatePool(value_size));
   ULONG length = 0;
   if (!value.holds() ||
@@ -152,7 +151,7 @@ bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
   ANSI_STRING narrow;
   if (!NT_SUCCESS(RtlUnicodeStringToAnsiString(&narrow, &wide, TRUE)))
     return false;
-  char plain[kPathSize];
+  char plain[standin::kMaxPath];
   standin::TextWriter w(plain, sizeof plain);
   const char* text = narrow.Buffer;
   size_t n = narrow.Length;
@@ -305,15 +304,15 @@ class KernelFiles : public standin::FileReader {
   KernelHandle file_;
   PoolBlock config_;
   PoolBlock table_;  // the table file or the firmware's answer
-  char native_[kPathSize] = {};
+  char native_[standin::kMaxPath] = {};
 };
 
 // The start-up's work, in paged pool: DriverEntry's stack is small.
 struct StartWork {
   KernelFiles files;
   standin::Startup startup;
-  char image_path[kPathSize] = {};
-  char native_folder[kPathSize] = {};
+  char image_path[standin::kMaxPath] = {};
+  char native_folder[standin::kMaxPath] = {};
 };
 
 // The table's pages in a file of their own in the system's temporary folder (or, where the host
@@ -417,7 +416,7 @@ class TableStore {
     return NT_SUCCESS(status) && io.Information != size ? STATUS_DISK_FULL : status;
   }
 
-  char name_[kPathSize] = {};
+  char name_[standin::kMaxPath] = {};
   KernelHandle writer_;
   KernelHandle section_;
 };
@@ -559,13 +558,6 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   return status;
 }
 
-// One line per open, so tests can check how the program opened the device: the access asked
-// for (as given and after the generic rights were mapped), the share mode, the creation
-// disposition (1: FILE_OPEN, what OPEN_EXISTING becomes), the create options (what the flags
-// become: 0x20 synchronous, that is not FILE_FLAG_OVERLAPPED; 0x1000 delete on close) and the
-// attributes. The NT family's I/O manager always passes a security context with the access and
-// the disposition in the options' top byte; a host that passes none (Wine's driver host) tells
-// the driver neither, and the line says "unknown" rather than a number that was never sent.
 // Only the system and administrators may open the device: the device's own security descriptor
 // decides, against the caller's token as the open carries it. Wine's driver host passes no
 // security context (and runs every program with full rights): there is nothing to check then.
@@ -587,6 +579,13 @@ bool MayOpen(const DeviceState& state, PIRP irp, PIO_SECURITY_CONTEXT security) 
   return allowed != FALSE;
 }
 
+// One line per open, so tests can check how the program opened the device: the access asked
+// for (as given and after the generic rights were mapped), the share mode, the creation
+// disposition (1: FILE_OPEN, what OPEN_EXISTING becomes), the create options (what the flags
+// become: 0x20 synchronous, that is not FILE_FLAG_OVERLAPPED; 0x1000 delete on close) and the
+// attributes. The NT family's I/O manager always passes a security context with the access and
+// the disposition in the options' top byte; a host that passes none (Wine's driver host) tells
+// the driver neither, and the line says "unknown" rather than a number that was never sent.
 NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;

@@ -75,7 +75,7 @@ struct Rejected {
 };
 
 TEST(StandinConfig, RefusesMistakesNamingTheLine) {
-  const std::string long_path(standin::kMaxTablePath, 'p');
+  const std::string long_path(standin::kMaxPath, 'p');
   const Rejected cases[] = {
       {"misspelt key", "tabel = x.bin", 1, ConfigProblem::kUnknownKey, "tabel"},
       {"key in upper case", "\nOFFSET = 1", 2, ConfigProblem::kUnknownKey, "OFFSET"},
@@ -114,7 +114,7 @@ TEST(StandinConfig, RefusesMistakesNamingTheLine) {
 }
 
 TEST(StandinConfig, LongestPathThatFitsIsKept) {
-  const std::string path(standin::kMaxTablePath - 1, 'p');
+  const std::string path(standin::kMaxPath - 1, 'p');
   Config config;
   ConfigError error;
   ASSERT_TRUE(Parse("table = " + path, config, error));
