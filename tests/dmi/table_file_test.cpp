@@ -5,9 +5,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "entry_points.h"
-#include "fixtures.h"
-#include "table_file.h"
+#include "tests/dmi/entry_points.h"
+#include "tests/dmi/fixtures.h"
+#include "dmi/host/table_file.h"
 
 using namespace std::string_literals;
 
