@@ -229,10 +229,14 @@ def check_image(name, data, kind, allowlist):
     return failures, notes
 
 
-# Instructions of processors after the 486 (conditional moves, the Pentium Pro's compares, MMX
-# and SSE registers, the Pentium's time stamp and CPU id): a program that uses them ends with an
-# invalid instruction on the 386 and 486 machines Windows 95 and NT 4.0 still run on.
-LATER_INSTRUCTION = re.compile(r"\t(cmov\w+|fcmov\w+|fu?comip?|rdtsc|cpuid|sysenter)\b|%x?mm\d")
+# Instructions of processors after the 386: the 486's byte swap, compare-exchange, exchange-add
+# and cache and TLB control, and what came later (conditional moves, the Pentium Pro's compares,
+# MMX and SSE registers, the Pentium's time stamp and CPU id). A program that uses them ends with
+# an invalid instruction on the 386 machines that Windows 95 still runs on. The atomic ones come
+# with a lock prefix, which objdump prints before them.
+LATER_INSTRUCTION = re.compile(
+    r"\t(?:lock )?(bswap|cmpxchg\w*|xadd\w*|invd|wbinvd|invlpg"
+    r"|cmov\w+|fcmov\w+|fu?comip?|rdtsc|cpuid|sysenter)\b|%x?mm\d")
 
 
 def later_instructions(disassembly):
@@ -247,7 +251,7 @@ def later_instructions(disassembly):
 
 
 def check_instructions(root, objdump):
-    """Failures for the shipped files whose code needs a processor after the 486."""
+    """Failures for the shipped files whose code needs a processor after the 386."""
     failures = []
     for path in pe_files(root):
         text = subprocess.run([objdump, "-d", os.path.join(root, path)], capture_output=True,
@@ -255,7 +259,7 @@ def check_instructions(root, objdump):
         found = later_instructions(text)
         if found:
             listed = ", ".join(f"{name} x{count}" for name, count in sorted(found.items()))
-            failures.append(f"{path}: code for a processor after the 486 ({listed})")
+            failures.append(f"{path}: code for a processor after the 386 ({listed})")
     return failures
 
 

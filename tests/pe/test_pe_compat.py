@@ -138,15 +138,17 @@ class Trees(unittest.TestCase):
 
 
 class Instructions(unittest.TestCase):
-    def test_only_instructions_after_the_486_are_found(self):
+    def test_only_instructions_after_the_386_are_found(self):
         text = ("  401000:\t0f 4c c2             \tcmovl  %edx,%eax\n"
-                "  401003:\t66 0f ef c0          \tpxor   %xmm0,%xmm0\n"
-                "  401007:\t0f 4c c2             \tcmovl  %edx,%eax\n"
-                "  40100a:\t0f c8                \tbswap  %eax\n"
-                "  40100c:\tdf e9                \tfucomip %st(1),%st\n"
-                "  40100e:\t8b 45 08             \tmov    0x8(%ebp),%eax\n")
+                "  401003:\tf0 0f b1 11          \tlock cmpxchg %edx,(%ecx)\n"
+                "  401007:\t66 0f ef c0          \tpxor   %xmm0,%xmm0\n"
+                "  40100b:\t0f 4c c2             \tcmovl  %edx,%eax\n"
+                "  40100e:\t0f c8                \tbswap  %eax\n"
+                "  401010:\tdf e9                \tfucomip %st(1),%st\n"
+                "  401012:\t8b 45 08             \tmov    0x8(%ebp),%eax\n")
         self.assertEqual(pe_compat.later_instructions(text),
-                         {"cmovl": 2, "xmm registers": 1, "fucomip": 1})
+                         {"cmovl": 2, "xmm registers": 1, "fucomip": 1, "bswap": 1,
+                          "cmpxchg": 1})
 
 
 class TheAllowlist(unittest.TestCase):
