@@ -9,6 +9,7 @@ import unittest
 from pathlib import Path
 
 import pe_compat
+import pe_image
 
 HERE = Path(__file__).resolve().parent
 ALLOWLIST = """
@@ -22,7 +23,7 @@ import USER32.dll   MessageBoxA             unsure   not confirmed on the first 
 """
 
 
-def build_image(machine=pe_compat.I386, subsystem=2, version=(4, 0), dll=False,
+def build_image(machine=pe_image.I386, subsystem=2, version=(4, 0), dll=False,
                 imports=(), tls_callbacks=None):
     """A PE32 image with one section holding its imports and TLS directory, if any."""
     base, va = 0x400000, 0x1000
@@ -40,18 +41,18 @@ def build_image(machine=pe_compat.I386, subsystem=2, version=(4, 0), dll=False,
         table = put(struct.pack(f"<{len(thunks) + 1}I", *thunks, 0))
         struct.pack_into("<IIIII", body, 20 * i, table, 0, 0, put(name.encode() + b"\0"), table)
     if imports:
-        directories[pe_compat.DIR_IMPORT] = (va, len(imports) * 20 + 20)
+        directories[pe_image.DIR_IMPORT] = (va, len(imports) * 20 + 20)
     if tls_callbacks is not None:
         callbacks = put(struct.pack(f"<{tls_callbacks + 1}I", *[base + va] * tls_callbacks, 0))
         tls = put(struct.pack("<6I", 0, 0, 0, base + callbacks, 0, 0))
-        directories[pe_compat.DIR_TLS] = (tls, 24)
+        directories[pe_image.DIR_TLS] = (tls, 24)
     body.extend(b"\0" * (-len(body) % 0x200))
 
     header = bytearray(0x200)
     header[:2], header[0x40:0x44] = b"MZ", b"PE\0\0"
     struct.pack_into("<I", header, 0x3C, 0x40)
     struct.pack_into("<HHIIIHH", header, 0x44, machine, 1, 0, 0, 0, 224, 0x2102 if dll else 0x102)
-    struct.pack_into("<H", header, 0x58, pe_compat.PE32)
+    struct.pack_into("<H", header, 0x58, pe_image.PE32)
     struct.pack_into("<I", header, 0x58 + 28, base)
     struct.pack_into("<HH", header, 0x58 + 48, *version)
     struct.pack_into("<H", header, 0x58 + 68, subsystem)
