@@ -18,7 +18,8 @@ the rules its images are held to; the DLLs each may import from are its kind's i
 --vxd VXD  zyndata.vxd: a 32-bit x86 DLL exporting DeviceIoControl, importing from KERNEL32 only
     (no C runtime DLL), relocatable.
 
-standin/zyndrv, where the build's pe_checksum lives, must be on PYTHONPATH. Prints each image's size and one line per problem; exits 1 on any."""
+standin/zyndrv, where the build's pe_checksum lives, must be on PYTHONPATH. Prints each image's
+size and one line per problem; exits 1 on any."""
 
 import argparse
 import sys
