@@ -4,7 +4,7 @@ shorthand statements add and drop styles that the script does not show."""
 
 import unittest
 
-import pe_resources as pe
+import pe_image as pe
 from harness import exe
 
 WS_POPUP, WS_CHILD, WS_VISIBLE, WS_CAPTION = 0x80000000, 0x40000000, 0x10000000, 0x00C00000
@@ -29,7 +29,7 @@ CONTROLS = [
 class LauncherBinary(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.pe = pe.PeFile(exe("cdlaunch"))
+        cls.pe = pe.PeImage.read(exe("cdlaunch"))
         cls.resources = cls.pe.resources()
 
     def resource(self, kind, name):
@@ -85,7 +85,7 @@ class LauncherBinary(unittest.TestCase):
     def test_windows_gui_needing_only_system_dlls(self):
         self.assertEqual(self.pe.subsystem, 2)
         self.assertEqual(self.pe.subsystem_version, (4, 0))
-        self.assertEqual({d.lower() for d in self.pe.imports()},
+        self.assertEqual(self.pe.import_dlls(),
                          {"kernel32.dll", "user32.dll", "gdi32.dll"})
 
 

@@ -24,119 +24,14 @@ import argparse
 import fnmatch
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
-I386 = 0x14C
-PE32 = 0x10B
-IMAGE_FILE_DLL = 0x2000
-SUBSYSTEMS = {"native": 1, "gui": 2}
+from pe_image import DIR_DELAY_IMPORT, DIR_TLS, I386, SUBSYSTEMS, PeError, PeImage
+
 SUBSYSTEM_VERSION = (4, 0)
-DIR_IMPORT, DIR_TLS, DIR_DELAY_IMPORT = 1, 9, 13
-# Bounds on anything counted from the file, so that a damaged image cannot loop for long.
-MAX_DLLS, MAX_FUNCTIONS, MAX_NAME, MAX_CALLBACKS = 256, 4096, 256, 64
-
-
-class PeError(ValueError):
-    """The file is not a PE32 image that can be read."""
-
-
-class PeImage:
-    """The headers, imports and TLS directory of a PE32 image, read with bounds checks."""
-
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise PeError("no MZ header")
-        pe = self.u32(0x3C)
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise PeError("no PE signature")
-        self.machine, sections, _, _, _, optional_size, self.characteristics = \
-            self.unpack("<HHIIIHH", pe + 4)
-        self.optional = pe + 24
-        if self.u16(self.optional) != PE32:
-            raise PeError(f"optional header magic {self.u16(self.optional):#x}, not PE32")
-        self.image_base = self.u32(self.optional + 28)
-        self.subsystem_version = self.unpack("<HH", self.optional + 48)
-        self.subsystem = self.u16(self.optional + 68)
-        self.directory_count = min(self.u32(self.optional + 92), 16)
-        table = self.optional + optional_size
-        self.sections = [self.unpack("<IIII", table + 40 * i + 8) for i in range(sections)]
-
-    def unpack(self, fmt, at):
-        try:
-            return struct.unpack_from(fmt, self.data, at)
-        except struct.error:
-            raise PeError(f"header at {at:#x} lies beyond the file's end") from None
-
-    def u16(self, at):
-        return self.unpack("<H", at)[0]
-
-    def u32(self, at):
-        return self.unpack("<I", at)[0]
-
-    @property
-    def is_dll(self):
-        return bool(self.characteristics & IMAGE_FILE_DLL)
-
-    def directory(self, index):
-        """(RVA, size) of a data directory; (0, 0) where the header has fewer."""
-        if index >= self.directory_count:
-            return 0, 0
-        return self.unpack("<II", self.optional + 96 + 8 * index)
-
-    def offset(self, rva):
-        """The file offset of an RVA inside some section's raw data."""
-        for virtual_size, va, raw_size, raw in self.sections:
-            if va <= rva < va + min(raw_size, virtual_size or raw_size):
-                return raw + rva - va
-        raise PeError(f"RVA {rva:#x} is in no section's data")
-
-    def cstring(self, rva):
-        start = self.offset(rva)
-        end = self.data.find(b"\0", start, start + MAX_NAME)
-        if end < 0:
-            raise PeError(f"name at RVA {rva:#x} is unterminated")
-        return self.data[start:end].decode("latin-1")
-
-    def imports(self):
-        """[(dll, [function name, or ordinal as an int])] in table order."""
-        rva, size = self.directory(DIR_IMPORT)
-        if rva == 0 and size == 0:
-            return []
-        result, at = [], self.offset(rva)
-        for _ in range(MAX_DLLS):
-            lookup, _, _, name, thunks = self.unpack("<IIIII", at)
-            if name == 0 and thunks == 0:
-                return result
-            functions, entry = [], self.offset(lookup or thunks)
-            for _ in range(MAX_FUNCTIONS):
-                value = self.u32(entry)
-                if value == 0:
-                    break
-                functions.append(value & 0xFFFF if value & 0x80000000 else self.cstring(value + 2))
-                entry += 4
-            else:
-                raise PeError("an import list has no end")
-            result.append((self.cstring(name), functions))
-            at += 20
-        raise PeError("the import directory has no end")
-
-    def tls_callbacks(self):
-        """The number of TLS callbacks; None where the directory names none or cannot be read."""
-        rva, _ = self.directory(DIR_TLS)
-        try:
-            callbacks = self.u32(self.offset(rva) + 12)
-            if callbacks == 0:
-                return None
-            at = self.offset(callbacks - self.image_base)
-            return next(i for i in range(MAX_CALLBACKS + 1)
-                        if i == MAX_CALLBACKS or self.u32(at + 4 * i) == 0)
-        except PeError:
-            return None
 
 
 class Allowlist:
@@ -229,10 +124,14 @@ def check_image(name, data, kind, allowlist):
     return failures, notes
 
 
-# Instructions of processors after the 486 (conditional moves, the Pentium Pro's compares, MMX
-# and SSE registers, the Pentium's time stamp and CPU id): a program that uses them ends with an
-# invalid instruction on the 386 and 486 machines Windows 95 and NT 4.0 still run on.
-LATER_INSTRUCTION = re.compile(r"\t(cmov\w+|fcmov\w+|fu?comip?|rdtsc|cpuid|sysenter)\b|%x?mm\d")
+# Instructions of processors after the 386: the 486's byte swap, compare-exchange, exchange-add
+# and cache and TLB control, and what came later (conditional moves, the Pentium Pro's compares,
+# MMX and SSE registers, the Pentium's time stamp and CPU id). A program that uses them ends with
+# an invalid instruction on the 386 machines that Windows 95 still runs on. The atomic ones come
+# with a lock prefix, which objdump prints before them.
+LATER_INSTRUCTION = re.compile(
+    r"\t(?:lock )?(bswap|cmpxchg\w*|xadd\w*|invd|wbinvd|invlpg"
+    r"|cmov\w+|fcmov\w+|fu?comip?|rdtsc|cpuid|sysenter)\b|%x?mm\d")
 
 
 def later_instructions(disassembly):
@@ -247,7 +146,7 @@ def later_instructions(disassembly):
 
 
 def check_instructions(root, objdump):
-    """Failures for the shipped files whose code needs a processor after the 486."""
+    """Failures for the shipped files whose code needs a processor after the 386."""
     failures = []
     for path in pe_files(root):
         text = subprocess.run([objdump, "-d", os.path.join(root, path)], capture_output=True,
@@ -255,7 +154,7 @@ def check_instructions(root, objdump):
         found = later_instructions(text)
         if found:
             listed = ", ".join(f"{name} x{count}" for name, count in sorted(found.items()))
-            failures.append(f"{path}: code for a processor after the 486 ({listed})")
+            failures.append(f"{path}: code for a processor after the 386 ({listed})")
     return failures
 
 
