@@ -94,6 +94,7 @@ void* AllocatePool(ULONG size) {
   return ExAllocatePoolWithTag(PagedPool, size == 0 ? 1 : size, kPoolTag);
 }
 
+// A handle of the kernel's object manager, closed with ZwClose.
 struct ZwHandleKind {
   using Handle = HANDLE;
   static HANDLE Empty() { return nullptr; }

@@ -1,4 +1,4 @@
-// Table files read from disk as dmiread reads them (what their bytes mean: smbios_dump_test.cpp).
+// Table files read from disk as dmiread reads them (what their bytes mean: tests/smbios).
 #include <gtest/gtest.h>
 
 #include <cstdio>
