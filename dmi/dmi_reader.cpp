@@ -10,7 +10,7 @@
 // checks bounds instead: every table read stays inside the table, every scratch read and write
 // inside the scratch buffer, and what would have faulted ends the same way a caught fault did.
 
-#include "dmi_reader_internal.h"
+#include "dmi/dmi_reader_internal.h"
 
 #include <cstring>
 

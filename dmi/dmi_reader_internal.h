@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dmi_reader.h"
+#include "dmi/dmi_reader.h"
 #include "protocol/device_protocol.h"
 
 inline constexpr std::uint16_t kDmiMinScratchSize = 8196;

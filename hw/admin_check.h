@@ -1,6 +1,6 @@
 // The administrator check: does the user who runs the program belong to the local
 // Administrators group? Portable decision logic over a thin port onto the token calls; the
-// Windows program implements the port with the real calls (hw/device_channel.h).
+// Windows program implements the port with the real calls (hw/win32/device_channel.h).
 #pragma once
 
 #include <cstdint>

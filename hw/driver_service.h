@@ -2,7 +2,7 @@
 // kernel driver service from ZYNDRV.sys in the current directory when the device is missing,
 // and stop and delete the service again after a successful run. Portable decision logic over a
 // thin port onto the platform; the Windows program implements the port with the real
-// calls (hw/device_channel.h).
+// calls (hw/win32/device_channel.h).
 #pragma once
 
 #include <cstdint>

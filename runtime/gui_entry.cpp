@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "runtime/process.h"
-#include "runtime/startup.h"
+#include "runtime/start_and_exit.h"
 
 // What the C runtime's start-up did for WinMain: global objects constructed first, then WinMain
 // with the module, the command line after the program name and the show state the starter

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "runtime/startup.h"
+#include "runtime/start_and_exit.h"
 
 // Laid out by the linker's script: a marker word, the entries of every .ctors (.dtors) section,
 // a null word.

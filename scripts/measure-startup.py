@@ -44,7 +44,7 @@ def main():
     with harness.Session("measure-startup") as session:
         install = session.drive_c / "ZYN"
         (install / "Eng").mkdir(parents=True)
-        shutil.copy(build / "app" / "zynid.exe", install / "zynid.exe")
+        shutil.copy(build / "app" / "win32" / "zynid.exe", install / "zynid.exe")
         shutil.copy(build / "tests" / "e2e" / "zynid" / "zynid_show_agreement.exe",
                     install / "show_agreement.exe")
         shutil.copy(library, install / "Eng" / "ZYNRes.lrc")

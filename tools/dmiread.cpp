@@ -14,8 +14,8 @@
 
 #include <unistd.h>
 
-#include "sim_driver.h"
-#include "table_file.h"
+#include "dmi/host/sim_driver.h"
+#include "dmi/host/table_file.h"
 
 namespace {
 

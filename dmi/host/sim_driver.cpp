@@ -1,9 +1,9 @@
-#include "sim_driver.h"
+#include "dmi/host/sim_driver.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "dmi_reader_internal.h"
+#include "dmi/dmi_reader_internal.h"
 
 void SimAddressSpace::Map(std::uint32_t address, std::vector<std::uint8_t> bytes) {
   regions_[address] = std::move(bytes);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dmi_reader.h"
+#include "dmi/dmi_reader.h"
 #include "protocol/device_protocol.h"
 
 // Readable regions at 32-bit addresses. A read must lie wholly inside one region.

@@ -1,14 +1,14 @@
 // Structure tables as people save them, read from disk: a raw table, a `dmidecode --dump-bin`
 // file (entry point at offset 0, table where the entry point says), or the kernel's
 // /sys/firmware/dmi/tables/DMI with its sibling smbios_entry_point. What the bytes mean is
-// dmi/smbios_dump.h's, shared with the stand-in drivers.
+// smbios/smbios_dump.h's, shared with the stand-in drivers.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "smbios_dump.h"
+#include "smbios/smbios_dump.h"
 
 struct TableFile {
   std::vector<std::uint8_t> table;

@@ -1,7 +1,7 @@
-#include "config.h"
+#include "standin/core/config.h"
 
 #include "protocol/device_protocol.h"
-#include "text.h"
+#include "standin/core/text.h"
 
 namespace standin {
 namespace {

@@ -1,6 +1,6 @@
-#include "device.h"
+#include "standin/core/device.h"
 
-#include "text.h"
+#include "standin/core/text.h"
 
 namespace standin {
 
@@ -69,7 +69,7 @@ size_t HandoutBook::count() const {
 
 namespace {
 
-DmiTableDescriptor FactsOf(const TableImage& table) {
+DmiTableDescriptor FactsOf(const smbios::TableImage& table) {
   DmiTableDescriptor facts;
   facts.StructureCount = table.structure_count;
   facts.MaxStructureSize = table.max_structure_size;
@@ -166,7 +166,7 @@ uint32_t CodeOf(Answer answer, const AnswerCodes& codes) {
   }
 }
 
-StandinDevice::StandinDevice(const Config& config, const TableImage& table,
+StandinDevice::StandinDevice(const Config& config, const smbios::TableImage& table,
                              const RequestCodes& codes, TableMapper& mapper)
     : probe_(config.probe),
       fail_(config.fail),

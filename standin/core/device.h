@@ -6,9 +6,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "config.h"
+#include "standin/core/config.h"
 #include "protocol/device_protocol.h"
-#include "table_image.h"
+#include "smbios/smbios_dump.h"
 
 namespace standin {
 
@@ -125,7 +125,7 @@ void WriteDeviceSecurity(uint8_t* out);
 class StandinDevice {
  public:
   // `table`'s bytes are not kept.
-  StandinDevice(const Config& config, const TableImage& table, const RequestCodes& codes,
+  StandinDevice(const Config& config, const smbios::TableImage& table, const RequestCodes& codes,
                 TableMapper& mapper);
 
   // An open begins with its own empty book, and ends (its handle closing) with whatever it

@@ -1,6 +1,6 @@
-#include "table_path.h"
+#include "standin/core/table_path.h"
 
-#include "text.h"
+#include "standin/core/text.h"
 
 namespace standin {
 namespace {

@@ -1,4 +1,4 @@
-#include "text.h"
+#include "standin/core/text.h"
 
 namespace standin {
 

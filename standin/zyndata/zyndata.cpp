@@ -14,12 +14,12 @@
 
 #include <new>
 
-#include "config.h"
-#include "startup.h"
-#include "device.h"
-#include "table_image.h"
-#include "table_path.h"
-#include "text.h"
+#include "standin/core/config.h"
+#include "standin/core/load_startup.h"
+#include "standin/core/device.h"
+#include "smbios/smbios_dump.h"
+#include "standin/core/table_path.h"
+#include "standin/core/text.h"
 #include "runtime/owner.h"
 #include "runtime/win32_handles.h"
 
@@ -132,7 +132,7 @@ class MemoryMapper : public standin::TableMapper {
 };
 
 struct VxdState {
-  VxdState(const standin::Config& config, const standin::TableImage& image)
+  VxdState(const standin::Config& config, const smbios::TableImage& image)
       : device(config, image, standin::kVxdRequests, mapper) {
     mapper.table = image.bytes;
     device.Open(book);

@@ -24,12 +24,12 @@
 
 #include <new>
 
-#include "config.h"
-#include "startup.h"
-#include "device.h"
-#include "table_image.h"
-#include "table_path.h"
-#include "text.h"
+#include "standin/core/config.h"
+#include "standin/core/load_startup.h"
+#include "standin/core/device.h"
+#include "smbios/smbios_dump.h"
+#include "standin/core/table_path.h"
+#include "standin/core/text.h"
 #include "runtime/owner.h"
 
 extern "C" NTSYSAPI NTSTATUS NTAPI ZwQuerySystemInformation(ULONG information_class,
@@ -94,13 +94,14 @@ void* AllocatePool(ULONG size) {
   return ExAllocatePoolWithTag(PagedPool, size == 0 ? 1 : size, kPoolTag);
 }
 
-struct KernelHandleKind {
+// A handle of the kernel's object manager, closed with ZwClose.
+struct ZwHandleKind {
   using Handle = HANDLE;
   static HANDLE Empty() { return nullptr; }
   static bool Holds(HANDLE handle) { return handle != nullptr; }
   void Release(HANDLE handle) const { ZwClose(handle); }
 };
-using KernelHandle = zynrt::Owner<KernelHandleKind>;
+using ZwHandle = zynrt::Owner<ZwHandleKind>;
 
 struct ProcessKind {
   using Handle = PEPROCESS;
@@ -119,7 +120,7 @@ bool Succeeded(NTSTATUS status, const char* what) {
 // The image path the service manager registered, as a native path ("\??\C:\...\ZYNDRV.sys").
 bool FindImagePath(PUNICODE_STRING registry_path, char* out, size_t out_size) {
   const char* fallback = "system32\\drivers\\ZYNDRV.sys";
-  KernelHandle key;
+  ZwHandle key;
   const NTSTATUS opened = OpenWithKnownAttributes(OBJ_KERNEL_HANDLE | OBJ_FORCE_ACCESS_CHECK, [&] {
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, registry_path,
@@ -177,11 +178,11 @@ class KernelFiles : public standin::FileReader {
     DbgPrint("ZYNDRV: the firmware table interface: status 0x%08lx; looking in physical memory\n",
              static_cast<ULONG>(status));
     FirmwareMemory memory(table_);
-    standin::TableProblem problem = standin::TableProblem::kNone;
+    smbios::TableProblem problem = smbios::TableProblem::kNone;
     if (standin::CopyFirmwareTable(memory, bytes, size, problem))
       return true;
-    Say(problem != standin::TableProblem::kNone ? standin::DescribeTableProblem(problem)
-                                                : "the firmware's memory cannot be mapped");
+    Say(problem != smbios::TableProblem::kNone ? smbios::DescribeTableProblem(problem)
+                                               : "the firmware's memory cannot be mapped");
     return false;
   }
 
@@ -301,7 +302,7 @@ class KernelFiles : public standin::FileReader {
   }
 
  private:
-  KernelHandle file_;
+  ZwHandle file_;
   PoolBlock config_;
   PoolBlock table_;  // the table file or the firmware's answer
   char native_[standin::kMaxPath] = {};
@@ -353,7 +354,7 @@ class TableStore {
       status = Write(pages, layout.head_view_size, 0);
     if (NT_SUCCESS(status) && layout.tail_view_size > 0)
       status = Write(pages + layout.head_view_size, layout.tail_view_size, kTailFileOffset);
-    KernelHandle reader;
+    ZwHandle reader;
     if (NT_SUCCESS(status))
       status = Open(reader, GENERIC_READ | SYNCHRONIZE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0);
@@ -388,8 +389,7 @@ class TableStore {
                 FILE_CREATE, FILE_DELETE_ON_CLOSE);
   }
 
-  NTSTATUS Open(KernelHandle& file, ACCESS_MASK access, ULONG share, ULONG disposition,
-                ULONG options) {
+  NTSTATUS Open(ZwHandle& file, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options) {
     ANSI_STRING ansi;
     RtlInitAnsiString(&ansi, name_);
     UNICODE_STRING wide;
@@ -417,8 +417,8 @@ class TableStore {
   }
 
   char name_[standin::kMaxPath] = {};
-  KernelHandle writer_;
-  KernelHandle section_;
+  ZwHandle writer_;
+  ZwHandle section_;
 };
 
 // Where the mapping calls run: where they are, when every handle the driver makes is the
@@ -446,7 +446,7 @@ class HandleSafeContext {
 // A handle to a process object, for the mapping calls. (No object type is given: the object is
 // one PsLookupProcessByProcessId returned, and the type is a data export that the headers and
 // the kernels disagree on how to reach.)
-bool OpenProcessObject(PEPROCESS process, KernelHandle& handle) {
+bool OpenProcessObject(PEPROCESS process, ZwHandle& handle) {
   return Succeeded(
       ObOpenObjectByPointer(process, Known(OBJ_KERNEL_HANDLE), nullptr, kProcessVmOperation,
                             nullptr, KernelMode, handle.receive()),
@@ -473,7 +473,7 @@ class SectionMapper : public standin::TableMapper {
            uintptr_t& tail_view) override {
     const auto object = reinterpret_cast<PEPROCESS>(process);
     HandleSafeContext context;
-    KernelHandle handle;
+    ZwHandle handle;
     if (!OpenProcessObject(object, handle))
       return false;
     PVOID head = nullptr;
@@ -498,7 +498,7 @@ class SectionMapper : public standin::TableMapper {
     bool gone = false;
     {
       HandleSafeContext context;
-      KernelHandle handle;
+      ZwHandle handle;
       gone = OpenProcessObject(object, handle) && UnmapView(handle.get(), head_view) &&
              (tail_view == 0 || UnmapView(handle.get(), tail_view));
     }
@@ -522,7 +522,7 @@ class SectionMapper : public standin::TableMapper {
 
 // Everything the device needs while it runs; lives in the device extension.
 struct DeviceState {
-  DeviceState(const standin::Config& config, const standin::TableImage& image)
+  DeviceState(const standin::Config& config, const smbios::TableImage& image)
       : device(config, image, standin::kNtRequests, mapper) {
     KeInitializeEvent(&lock, SynchronizationEvent, TRUE);
   }

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "dmi_reader.h"
-#include "sim_driver.h"
-#include "table_file.h"
+#include "dmi/dmi_reader.h"
+#include "dmi/host/sim_driver.h"
+#include "dmi/host/table_file.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <sstream>
 
-#include "corpus_index.h"
-#include "sim_driver.h"
+#include "tests/dmi/corpus_index.h"
+#include "dmi/host/sim_driver.h"
 #include "tests/corpus.h"
-#include "table_file.h"
+#include "dmi/host/table_file.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "dmi_reader_internal.h"
-#include "sim_driver.h"
+#include "dmi/dmi_reader_internal.h"
+#include "dmi/host/sim_driver.h"
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -1,7 +1,7 @@
 // Finding strings and working out where a structure ends, by the reader's own per-type rules.
 #include <gtest/gtest.h>
 
-#include "fixtures.h"
+#include "tests/dmi/fixtures.h"
 
 using namespace std::string_literals;
 

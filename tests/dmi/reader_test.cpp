@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "fixtures.h"
+#include "tests/dmi/fixtures.h"
 #include "protocol/device_protocol.h"
 
 using namespace std::string_literals;

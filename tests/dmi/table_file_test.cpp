@@ -1,13 +1,13 @@
-// Table files read from disk as dmiread reads them (what their bytes mean: smbios_dump_test.cpp).
+// Table files read from disk as dmiread reads them (what their bytes mean: tests/smbios).
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
-#include "entry_points.h"
-#include "fixtures.h"
-#include "table_file.h"
+#include "tests/dmi/entry_points.h"
+#include "tests/dmi/fixtures.h"
+#include "dmi/host/table_file.h"
 
 using namespace std::string_literals;
 

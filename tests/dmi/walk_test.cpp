@@ -1,7 +1,7 @@
 // The walk: how it moves from structure to structure, what ends it, and what it records.
 #include <gtest/gtest.h>
 
-#include "fixtures.h"
+#include "tests/dmi/fixtures.h"
 
 using namespace std::string_literals;
 

@@ -95,7 +95,7 @@ def main():
 
     os.environ.setdefault("ZYN_E2E_WORK", str(build / "tests" / "e2e" / "wine"))
     os.environ["ZYN_E2E_EXE_winprobe"] = str(build / "tests" / "e2e" / "winprobe.exe")
-    os.environ["ZYN_E2E_EXE_zynid"] = str(build / "app" / "zynid.exe")
+    os.environ["ZYN_E2E_EXE_zynid"] = str(build / "app" / "win32" / "zynid.exe")
     os.environ["ZYN_E2E_EXE_zynid_testchannel"] = str(
         build / "tests" / "e2e" / "zynid" / "zynid_testchannel.exe")
     sys.path.insert(0, str(HERE))

@@ -7,10 +7,9 @@ Adding a test file for another program
    ``python3 harness.py --run <file>`` (unittest discovery of that one file); re-run cmake after
    adding one. A long file can run as N ctest tests side by side (``--shard I/N``): set
    ``ZYN_E2E_SHARDS_<file name>`` to N in that CMakeLists.
-2. Make the built programs reachable: in your own CMakeLists (before ``tests/`` is processed, or in
-   a folder ``tests/e2e/<name>/`` with a CMakeLists.txt, which is added automatically) append the
-   target names, e.g. ``set_property(GLOBAL APPEND PROPERTY ZYN_E2E_TARGETS zynid sysmenuhook)``.
-   Each one arrives as ``exe("zynid")`` (a path); ``winprobe`` and ``setup_standin`` always do.
+2. Make the built programs reachable: add their target names to ``e2e_targets`` in
+   tests/e2e/CMakeLists.txt (a helper of a test can live in a folder ``tests/e2e/<name>/`` with a
+   CMakeLists.txt, which is added automatically). Each one arrives as ``exe("zynid")`` (a path).
 3. Write tests as ``E2ETestCase`` subclasses::
 
        from harness import E2ETestCase, exe, VK
@@ -148,7 +147,7 @@ def machine_cannot_run_wine():
 
 
 def exe(target):
-    """Path of a built program registered through ZYN_E2E_TARGETS (or winprobe, setup_standin)."""
+    """Path of a built program listed in tests/e2e/CMakeLists.txt."""
     value = os.environ.get("ZYN_E2E_EXE_" + target)
     if not value:
         raise HarnessError(f"ZYN_E2E_EXE_{target} is not set: run the test through ctest")

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "dmi_reader_internal.h"
-#include "sim_driver.h"
-#include "smbios_dump.h"
+#include "dmi/dmi_reader_internal.h"
+#include "dmi/host/sim_driver.h"
+#include "smbios/smbios_dump.h"
 
 namespace {
 

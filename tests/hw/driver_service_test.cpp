@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_service_api.h"
+#include "tests/hw/fake_service_api.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "fake_service_api.h"
+#include "tests/hw/fake_service_api.h"
 #include "hw/admin_check.h"
 #include "hw/driver_service.h"
-#include "hw/win32_numbers.h"
+#include "hw/win32/win32_numbers.h"
 
 namespace {
 

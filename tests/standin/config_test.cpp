@@ -1,6 +1,6 @@
 // The stand-ins' configuration file: what it accepts, and that every mistake names its line and
 // leaves nothing half-applied.
-#include "config.h"
+#include "standin/core/config.h"
 
 #include <gtest/gtest.h>
 

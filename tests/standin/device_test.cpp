@@ -1,7 +1,7 @@
 // The requests both stand-ins answer: probe word, descriptor, two-piece layout and the book of
 // descriptors handed out. A fake mapper stands in for sections or the caller's memory; the last
 // tests run the program's own reader against the stand-in logic.
-#include "device.h"
+#include "standin/core/device.h"
 
 #include <gtest/gtest.h>
 
@@ -13,20 +13,20 @@
 #include <tuple>
 #include <vector>
 
-#include "dmi_reader.h"
-#include "sim_driver.h"
-#include "text.h"
-#include "table_image.h"
+#include "dmi/dmi_reader.h"
+#include "dmi/host/sim_driver.h"
+#include "standin/core/text.h"
+#include "smbios/smbios_dump.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Descriptor = std::array<uint8_t, kTableDescriptorSize>;
+using smbios::TableImage;
 using standin::Answer;
 using standin::Config;
 using standin::FailMode;
 using standin::StandinDevice;
-using standin::TableImage;
 using standin::TableLayout;
 
 // Hands out head pages 1 MiB apart and tails 128 KiB after their head; records what is mapped.
@@ -454,8 +454,8 @@ class StandinChannel : public DmiDevice {
 TEST(StandinDevice, TheReaderFindsTheBoardAtEveryKindOfOffset) {
   std::ifstream in(std::string(ZYN_TEST_TABLES) + "/lenovo-thinkpad-w510.bin", std::ios::binary);
   const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  standin::TableImage image;
-  ASSERT_EQ(standin::ReadTableFile(file.data(), file.size(), image), standin::TableProblem::kNone);
+  smbios::TableImage image;
+  ASSERT_EQ(smbios::ReadTableFile(file.data(), file.size(), image), smbios::TableProblem::kNone);
   const Bytes table(image.bytes, image.bytes + image.length);
   ASSERT_GT(table.size(), 4096u - 4000u);
 

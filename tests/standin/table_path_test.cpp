@@ -1,6 +1,6 @@
 // The paths the stand-ins work out: their own folder, the table a configuration names, and the
 // kernel's form of it.
-#include "table_path.h"
+#include "standin/core/table_path.h"
 
 #include <gtest/gtest.h>
 

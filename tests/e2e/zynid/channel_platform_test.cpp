@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "hw/win32_dmi_platform.h"
+#include "hw/win32/win32_dmi_platform.h"
 
 namespace {
 int g_failed = 0;

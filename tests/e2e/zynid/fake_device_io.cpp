@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "hw/device_io.h"
+#include "hw/win32/device_io.h"
 #include "protocol/device_protocol.h"
 
 namespace {

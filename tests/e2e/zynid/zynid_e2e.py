@@ -32,7 +32,7 @@ HOOK_REPORT_BEEPS = 0xFFFFFFFB
 
 
 def build_dir():
-    return exe("zynid").resolve().parents[1]
+    return exe("zynid").resolve().parents[2]
 
 
 def english_library():

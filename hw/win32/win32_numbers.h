@@ -1,7 +1,7 @@
 // The Win32 numbers that steer the program's portable logic (the flow's paths, the administrator
 // check and the driver service), as our own named constants, so that it builds and is tested
 // without <windows.h>. The Windows side checks each against the platform's own definition
-// (hw/device_channel.cpp).
+// (hw/win32/device_channel.cpp).
 #pragma once
 
 #include <cstdint>

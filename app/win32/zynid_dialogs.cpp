@@ -1,10 +1,10 @@
-#include "app/dialogs.h"
+#include "app/win32/zynid_dialogs.h"
 
 #include <new>
 
 #include "app/language_library.h"
 #include "app/resource_ids.h"
-#include "app/ui/resources.h"
+#include "app/win32/resource_source.h"
 
 // ---- AgreementDialog ---------------------------------------------------------------------------
 

@@ -1,6 +1,6 @@
 // Finding the structure table in a table file or in the firmware's answer: what dmiread and both
 // stand-ins read.
-#include "smbios_dump.h"
+#include "smbios/smbios_dump.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "corpus_index.h"
-#include "entry_points.h"
-#include "table_file.h"
+#include "tests/dmi/corpus_index.h"
+#include "tests/dmi/entry_points.h"
+#include "dmi/host/table_file.h"
 #include "tests/corpus.h"
 
 namespace {

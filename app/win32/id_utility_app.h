@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/flow_ports.h"
-#include "app/ui/application.h"
+#include "app/win32/application.h"
 #include "runtime/win32_handles.h"
 
 class IdUtilityApp : public ui::Application, public FlowPorts {

@@ -1,7 +1,7 @@
-#include "app/ui/dialog.h"
+#include "app/win32/modal_dialog.h"
 
-#include "app/ui/application.h"
-#include "app/ui/resources.h"
+#include "app/win32/application.h"
+#include "app/win32/resource_source.h"
 
 namespace ui {
 namespace {

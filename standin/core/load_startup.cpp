@@ -1,7 +1,7 @@
-#include "startup.h"
+#include "standin/core/load_startup.h"
 
-#include "table_path.h"
-#include "text.h"
+#include "standin/core/table_path.h"
+#include "standin/core/text.h"
 
 namespace standin {
 namespace {
@@ -22,9 +22,9 @@ bool LoadFirmware(const char* config_name, FileReader& files, Startup& startup) 
   uint32_t size = 0;
   if (!files.ReadFirmware(bytes, size))
     return Refuse(startup, "no ", config_name, ", and the firmware reports no SMBIOS table");
-  const TableProblem problem = ReadFirmwareTable(bytes, size, startup.image);
-  if (problem != TableProblem::kNone)
-    return Refuse(startup, "the firmware's SMBIOS table: ", DescribeTableProblem(problem));
+  const smbios::TableProblem problem = smbios::ReadFirmwareTable(bytes, size, startup.image);
+  if (problem != smbios::TableProblem::kNone)
+    return Refuse(startup, "the firmware's SMBIOS table: ", smbios::DescribeTableProblem(problem));
   startup.from_firmware = true;
   return true;
 }
@@ -91,15 +91,15 @@ uint8_t* PhysicalMemory::Allocate(uint32_t) {
 }
 
 bool CopyFirmwareTable(PhysicalMemory& memory, const uint8_t*& bytes, uint32_t& size,
-                       TableProblem& problem) {
-  problem = TableProblem::kNone;
+                       smbios::TableProblem& problem) {
+  problem = smbios::TableProblem::kNone;
   smbios::FirmwareTable table;
   const uint8_t* area = memory.Map(kFirmwareAreaAddress, kFirmwareAreaLength);
   if (area == nullptr)
     return false;
   problem = smbios::FindFirmwareTable(area, kFirmwareAreaLength, kFirmwareAreaAddress, table);
   memory.Unmap(area, kFirmwareAreaLength);
-  if (problem != TableProblem::kNone)
+  if (problem != smbios::TableProblem::kNone)
     return false;
 
   uint8_t* copy = memory.Allocate(8 + table.table_length);
@@ -162,16 +162,18 @@ bool LoadStartup(const char* image_path, const char* config_name, FileReader& fi
     case FileReader::Result::kMissing:
       return RefuseAtLine(startup, config_name, "no such table file", startup.table_path);
     case FileReader::Result::kTooLarge:
-      return RefuseAtLine(startup, config_name, DescribeTableProblem(TableProblem::kFileTooLarge),
+      return RefuseAtLine(startup, config_name,
+                          smbios::DescribeTableProblem(smbios::TableProblem::kFileTooLarge),
                           startup.table_path);
     case FileReader::Result::kFailed:
       return RefuseAtLine(startup, config_name, "table file cannot be read", startup.table_path);
     case FileReader::Result::kRead:
       break;
   }
-  const TableProblem problem = ReadTableFile(bytes, size, startup.image);
-  if (problem != TableProblem::kNone)
-    return RefuseAtLine(startup, config_name, DescribeTableProblem(problem), startup.table_path);
+  const smbios::TableProblem problem = smbios::ReadTableFile(bytes, size, startup.image);
+  if (problem != smbios::TableProblem::kNone)
+    return RefuseAtLine(startup, config_name, smbios::DescribeTableProblem(problem),
+                        startup.table_path);
   return true;
 }
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "corpus_index.h"
-#include "entry_points.h"
-#include "smbios_dump.h"
+#include "tests/dmi/corpus_index.h"
+#include "tests/dmi/entry_points.h"
+#include "smbios/smbios_dump.h"
 #include "tests/corpus.h"
 
 namespace {

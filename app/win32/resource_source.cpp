@@ -1,4 +1,4 @@
-#include "app/ui/resources.h"
+#include "app/win32/resource_source.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "app/id_utility_app.h"
+#include "app/win32/id_utility_app.h"
 
-#include "app/dialogs.h"
+#include "app/win32/zynid_dialogs.h"
 #include "app/identification_flow.h"
-#include "app/ui/resources.h"
-#include "hw/device_channel.h"
+#include "app/win32/resource_source.h"
+#include "hw/win32/device_channel.h"
 
 IdUtilityApp::IdUtilityApp() = default;
 

@@ -1,11 +1,11 @@
-#include "hw/device_channel.h"
+#include "hw/win32/device_channel.h"
 
 #include <cstdarg>
 #include <cstddef>
 
-#include "hw/device_io.h"
-#include "hw/win32_dmi_platform.h"
-#include "hw/win32_numbers.h"
+#include "hw/win32/device_io.h"
+#include "hw/win32/win32_dmi_platform.h"
+#include "hw/win32/win32_numbers.h"
 #include "protocol/device_protocol.h"
 
 // The portable logic names these numbers itself; they must be the platform's.
@@ -234,7 +234,7 @@ int ProbeVxdChannel(HANDLE channel, std::uint16_t* probe_word) {
 }
 
 // Each family reads the table's pages with the readability check that holds there
-// (hw/win32_dmi_platform.h).
+// (hw/win32/win32_dmi_platform.h).
 std::uint16_t ReadBoardIdentityNt(HANDLE channel, BoardIdentity& identity) {
   ProcessAddressSpace addresses;
   return ReadIdentity(channel, kNtTableRequests, addresses, identity);

@@ -1,6 +1,6 @@
 // The start-up both stand-ins share: configuration beside the image, the table it names or the
 // firmware's, and a message naming the line whenever the stand-in must refuse to start.
-#include "startup.h"
+#include "standin/core/load_startup.h"
 
 #include <gtest/gtest.h>
 
@@ -283,7 +283,7 @@ TEST(StandinStartup, FindsTheFirmwaresTableInPhysicalMemory) {
     uint32_t refuse;
     bool out_of_memory;
     bool found;
-    standin::TableProblem problem;
+    smbios::TableProblem problem;
     std::vector<std::pair<uint32_t, uint32_t>> maps;
   } cases[] = {
       {"found",
@@ -291,35 +291,35 @@ TEST(StandinStartup, FindsTheFirmwaresTableInPhysicalMemory) {
        0xFFFFFFFF,
        false,
        true,
-       standin::TableProblem::kNone,
+       smbios::TableProblem::kNone,
        {{0xF0000, 0x10000}, {kTableAt, 6}}},
       {"no entry point",
        0,
        0xFFFFFFFF,
        false,
        false,
-       standin::TableProblem::kNoEntryPoint,
+       smbios::TableProblem::kNoEntryPoint,
        {{0xF0000, 0x10000}}},
       {"the area cannot be mapped",
        0xF5A30,
        0xF0000,
        false,
        false,
-       standin::TableProblem::kNone,
+       smbios::TableProblem::kNone,
        {{0xF0000, 0x10000}}},
       {"the table cannot be mapped",
        0xF5A30,
        kTableAt,
        false,
        false,
-       standin::TableProblem::kNone,
+       smbios::TableProblem::kNone,
        {{0xF0000, 0x10000}, {kTableAt, 6}}},
       {"no memory for the copy",
        0xF5A30,
        0xFFFFFFFF,
        true,
        false,
-       standin::TableProblem::kNone,
+       smbios::TableProblem::kNone,
        {{0xF0000, 0x10000}}},
   };
   for (const auto& c : cases) {
@@ -334,15 +334,15 @@ TEST(StandinStartup, FindsTheFirmwaresTableInPhysicalMemory) {
     memory.out_of_memory = c.out_of_memory;
     const uint8_t* bytes = nullptr;
     uint32_t size = 0;
-    standin::TableProblem problem = standin::TableProblem::kTooLong;
+    smbios::TableProblem problem = smbios::TableProblem::kTooLong;
     EXPECT_EQ(standin::CopyFirmwareTable(memory, bytes, size, problem), c.found);
     EXPECT_EQ(problem, c.problem);
     EXPECT_EQ(memory.maps, c.maps);
     EXPECT_EQ(memory.mapped_now, 0) << "everything mapped is unmapped again";
     if (!c.found)
       continue;
-    standin::TableImage image;
-    ASSERT_EQ(standin::ReadFirmwareTable(bytes, size, image), standin::TableProblem::kNone);
+    smbios::TableImage image;
+    ASSERT_EQ(smbios::ReadFirmwareTable(bytes, size, image), smbios::TableProblem::kNone);
     EXPECT_EQ(Bytes(image.bytes, image.bytes + image.length), table);
     EXPECT_EQ(image.version, 0x0207);
   }

@@ -1,6 +1,6 @@
-#include "hw/win32_dmi_platform.h"
+#include "hw/win32/win32_dmi_platform.h"
 
-#include "hw/device_io.h"
+#include "hw/win32/device_io.h"
 
 static_assert(sizeof(void*) == 4, "driver addresses are 32-bit addresses of this process");
 

@@ -1,4 +1,4 @@
-#include "app/ui/application.h"
+#include "app/win32/application.h"
 
 #include <commctrl.h>
 

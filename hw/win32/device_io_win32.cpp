@@ -1,4 +1,4 @@
-#include "hw/device_io.h"
+#include "hw/win32/device_io.h"
 
 HANDLE OpenDeviceFile(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
   return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);

@@ -1,4 +1,4 @@
-#include "runtime/startup.h"
+#include "runtime/start_and_exit.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ui/dialog.h"
+#include "app/win32/modal_dialog.h"
 
 // The license agreement (template 108): shows the whole license file in edit 1006. Answers 1
 // when the user accepts; anything else declines, including a license that cannot be read.

@@ -6,8 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "config.h"
-#include "table_image.h"
+#include "standin/core/config.h"
+#include "smbios/smbios_dump.h"
 
 namespace standin {
 
@@ -64,11 +64,11 @@ inline constexpr uint32_t kFirmwareAreaLength = 0x10000;
 // header, so that the copy reads as the firmware table interface's answer. `problem` says why
 // when it answers false (kNone: the memory could not be mapped or copied).
 bool CopyFirmwareTable(PhysicalMemory& memory, const uint8_t*& bytes, uint32_t& size,
-                       TableProblem& problem);
+                       smbios::TableProblem& problem);
 
 struct Startup {
   Config config;
-  TableImage image;
+  smbios::TableImage image;
   bool from_firmware = false;
   char table_path[kMaxPath] = {};    // the table file as opened; empty for the firmware's
   char message[kMaxPath + 96] = {};  // why the stand-in must not start
