@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 
 // True when `buffer` holds a terminator within its `size` bytes.
 inline bool IsTerminatedWithin(const char* buffer, std::size_t size) {

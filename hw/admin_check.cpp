@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 #include "runtime/port_kind.h"
 
 namespace hw {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 #include "protocol/device_protocol.h"
 
 namespace hw {

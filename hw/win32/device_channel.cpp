@@ -5,7 +5,7 @@
 
 #include "hw/win32/device_io.h"
 #include "hw/win32/win32_dmi_platform.h"
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 #include "protocol/device_protocol.h"
 
 // The portable logic names these numbers itself; they must be the platform's.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "hw/driver_service.h"
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 
 enum class ServiceState { kNotRegistered, kStopped, kRunning };
 

@@ -14,7 +14,7 @@
 #include "tests/hw/fake_service_api.h"
 #include "hw/admin_check.h"
 #include "hw/driver_service.h"
-#include "hw/win32/win32_numbers.h"
+#include "protocol/win32_numbers.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The Win32 numbers that steer the program's portable logic (the flow's paths, the administrator
 // check and the driver service), as our own named constants, so that it builds and is tested
 // without <windows.h>. The Windows side checks each against the platform's own definition
-// (hw/win32/device_channel.cpp).
+// (hw/win32/device_channel.cpp). It sits at the bottom, beside the device protocol, because the
+// flow and the hardware logic both speak it and the flow must not reach into hw/.
 #pragma once
 
 #include <cstdint>
