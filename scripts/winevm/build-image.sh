@@ -49,7 +49,6 @@ debootstrap --variant=minbase bookworm "$root" "$mirror" >>"$log" 2>&1
 cat >"$root/etc/apt/sources.list" <<SRC
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
 SRC
 # The initramfs must reach a virtio disk; "most" also keeps it independent of this host.
 mkdir -p "$root/etc/initramfs-tools/conf.d"
