@@ -59,6 +59,10 @@ filter_console() {
   fi
 }
 
+# The Wine tests' ready-made template prefix and locales (see in-guest.sh), read-only: /dev/vdb.
+ready="$image/e2e-ready.img"
+[ -f "$ready" ] && args+=(-drive "file=$ready,format=raw,if=virtio,readonly=on")
+
 cpus="${ZYN_WINEVM_CPUS:-$(nproc)}"
 memory="${ZYN_WINEVM_MEMORY:-6144}"
 # The guest's kernel messages stay quiet; its console (the command's output) is our stdout. The
@@ -70,6 +74,20 @@ timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
   -append "root=/dev/vda rw console=ttyS0 quiet loglevel=1 panic=-1 init=/sbin/zvm-init" \
   -drive "file=$image/disk.img,format=raw,if=virtio,snapshot=on" \
   "${args[@]}" </dev/null | filter_console || true
+
+# Newer ones the guest handed back become the disk of the next runs: made aside, then swapped in
+# whole, so a machine that is running keeps the one it started with. Without write access to the
+# image folder the runs go on making their own.
+if [ -s "$ctl/e2e-ready.tar" ]; then
+  if ! { rm -rf "$ready.tmp.d" && mkdir "$ready.tmp.d" &&
+         tar -xf "$ctl/e2e-ready.tar" -C "$ready.tmp.d" &&
+         mkfs.ext4 -q -F -d "$ready.tmp.d" "$ready.tmp" \
+           "$(( $(du -sm "$ready.tmp.d" | cut -f1) * 5 / 4 + 64 ))M" &&
+         mv -f "$ready.tmp" "$ready"; } 2>/dev/null; then
+    echo "run.sh: could not keep the Wine tests' template in $ready (the next run makes its own)" >&2
+  fi
+  rm -rf "$ready.tmp.d" "$ready.tmp"
+fi
 
 if [ ! -s "$ctl/status" ]; then
   echo "run.sh: the test machine ended without a result (timeout ${timeout_s}s or a crash);" \
