@@ -38,6 +38,12 @@
 //       Prints that text as "reply". The hook runs inside the target, so it can read what another
 //       process cannot (a system menu, for one).
 //
+//   serve                                  reads commands from stdin, one a line with its words
+//                                          separated by tabs (UTF-8), and answers each as above,
+//                                          then with {"served": EXIT STATUS}. One Wine start for
+//                                          a whole session's commands: each start costs seconds
+//                                          under emulation.
+//
 // Numbers may be decimal or 0x-hex; HWND is printed and read as 0x-hex.
 //
 // Test-only: with WINPROBE_END_BEFORE_RELEASE=1 in the environment, key and mouse wait (bounded
@@ -541,6 +547,7 @@ int CmdHook(const Args& a) {
   if (!reply || !hook)
     return Fail("cannot install the hook");
 
+  g_replied = false;
   UINT msg = RegisterWindowMessageW(a.positional[3].c_str());
   PostMessageW(h, msg, reinterpret_cast<WPARAM>(reply), a.arg);
   DWORD start = GetTickCount();
@@ -591,9 +598,7 @@ bool ParseArgs(int argc, wchar_t** argv, Args* a) {
   return true;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
   if (argc < 2)
     return Usage("no command");
   Args a;
@@ -620,4 +625,45 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == c.name)
       return c.run(a);
   return Usage("unknown command");
+}
+
+std::wstring FromUtf8(const std::string& s) {
+  std::wstring w(s.size(), L'\0');
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0],
+                              static_cast<int>(w.size()));
+  w.resize(n > 0 ? n : 0);
+  return w;
+}
+
+int Serve() {
+  std::string line;
+  for (int c; (c = std::getchar()) != EOF;) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    std::vector<std::wstring> words{L"winprobe"};
+    for (size_t start = 0;;) {
+      size_t tab = line.find('\t', start);
+      words.push_back(FromUtf8(line.substr(start, tab - start)));
+      if (tab == std::string::npos)
+        break;
+      start = tab + 1;
+    }
+    line.clear();
+    std::vector<wchar_t*> argv;
+    for (auto& w : words)
+      argv.push_back(&w[0]);
+    int rc = Run(static_cast<int>(argv.size()), argv.data());
+    Line().Num("served", rc).Print();
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"serve")
+    return Serve();
+  return Run(argc, argv);
 }
