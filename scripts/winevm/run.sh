@@ -79,14 +79,13 @@ timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
 # whole, so a machine that is running keeps the one it started with. Without write access to the
 # image folder the runs go on making their own.
 if [ -s "$ctl/e2e-ready.tar" ]; then
-  if ! { rm -rf "$ready.tmp.d" && mkdir "$ready.tmp.d" &&
-         tar -xf "$ctl/e2e-ready.tar" -C "$ready.tmp.d" &&
-         mkfs.ext4 -q -F -d "$ready.tmp.d" "$ready.tmp" \
-           "$(( $(du -sm "$ready.tmp.d" | cut -f1) * 5 / 4 + 64 ))M" &&
-         mv -f "$ready.tmp" "$ready"; } 2>/dev/null; then
+  if ! { new="$(mktemp -d "$ready.XXXXXX")" && mkdir "$new/d" &&
+         tar -xf "$ctl/e2e-ready.tar" -C "$new/d" &&
+         mkfs.ext4 -q -F -d "$new/d" "$new/img" "$(( $(du -sm "$new/d" | cut -f1) * 5 / 4 + 64 ))M" >/dev/null &&
+         mv -f "$new/img" "$ready"; } 2>/dev/null; then
     echo "run.sh: could not keep the Wine tests' template in $ready (the next run makes its own)" >&2
   fi
-  rm -rf "$ready.tmp.d" "$ready.tmp"
+  [ -n "${new:-}" ] && rm -rf "$new"
 fi
 
 if [ ! -s "$ctl/status" ]; then
