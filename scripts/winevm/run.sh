@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a command inside the test machine: a Debian guest whose kernel runs 32-bit programs, under
-# QEMU's software emulation. For hosts whose kernel has 32-bit emulation turned off, where 32-bit
+# QEMU (KVM where usable, else software emulation). For hosts whose kernel has 32-bit emulation turned off, where 32-bit
 # Wine cannot start at all. The command runs as root in the current folder, with the same
 # absolute paths as on the host for every shared folder; its output arrives here as it runs and
 # its exit status becomes ours.
@@ -8,7 +8,8 @@
 #   run.sh [--share DIR]... [--timeout SECONDS] -- COMMAND [ARG]...
 #
 # ZYN_WINEVM_CPUS / ZYN_WINEVM_MEMORY: the guest's processors (default: the host's count) and
-# memory in MiB (default 6144).
+# memory in MiB (default 6144). ZYN_WINEVM_ACCEL: "tcg" for software emulation even where KVM
+# works (by default KVM is used where /dev/kvm is usable).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 shares=()
@@ -63,12 +64,19 @@ filter_console() {
 ready="$image/e2e-ready.img"
 [ -f "$ready" ] && args+=(-drive "file=$ready,format=raw,if=virtio,readonly=on")
 
+# Hardware virtualisation where the host offers it; QEMU falls back to the next -accel (software
+# emulation, several times slower) when KVM cannot start.
+accel=(-accel tcg,thread=multi)
+if [ "${ZYN_WINEVM_ACCEL:-}" != tcg ] && [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
+  accel=(-accel kvm "${accel[@]}")
+fi
+
 cpus="${ZYN_WINEVM_CPUS:-$(nproc)}"
 memory="${ZYN_WINEVM_MEMORY:-6144}"
 # The guest's kernel messages stay quiet; its console (the command's output) is our stdout. The
 # guest ends itself with a reset, which -no-reboot turns into QEMU's exit; a kernel panic does too.
 timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
-  -machine q35 -accel tcg,thread=multi -smp "$cpus" -m "$memory" \
+  -machine q35 "${accel[@]}" -smp "$cpus" -m "$memory" \
   -nographic -no-reboot -nodefaults -serial stdio -monitor none \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
   -append "root=/dev/vda rw console=ttyS0 quiet loglevel=1 panic=-1 init=/sbin/zvm-init" \
