@@ -50,7 +50,8 @@ Module level: ``exe``, ``locale_env``, ``template_prefix``, ``VK``, ``SC_CLOSE``
 (raised, as an AssertionError, when a wait times out).
 
 Rules that keep the suite reliable: every wait has a timeout; clicks and keys are posted, never
-sent; Wine's output goes to log files, never to pipes; a session's prefix is an overlay on the
+sent; Wine's output goes to log files, never to pipes (but for the session's winprobe server,
+started after the services that would inherit a pipe); a session's prefix is an overlay on the
 read-only template prefix (a copy where mounting is not allowed), so a test may write anything in
 it; a negative check ("still open", "nothing shown") is proven by an event that must come after
 what it checks (``Window.sync``), never by a short timeout.

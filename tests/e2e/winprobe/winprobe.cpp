@@ -31,6 +31,7 @@
 //   post HWND MSG WPARAM LPARAM            post any message
 //   send HWND MSG WPARAM LPARAM [--timeout MS]   send with timeout, print the result
 //   regmsg NAME                            the number of a registered window message
+//   regkey HKLM|HKCU\PATH                  whether a registry key exists ("exists")
 //   hook DLL PROC HWND MSGNAME [--arg N] [--timeout MS]
 //       Installs PROC of DLL as a WH_GETMESSAGE hook on HWND's thread, posts the registered
 //       message MSGNAME to HWND with wParam = a reply window of ours and lParam = N, and waits for
@@ -509,6 +510,25 @@ int CmdRegMsg(const Args& a) {
   return 0;
 }
 
+int CmdRegKey(const Args& a) {
+  if (a.positional.empty())
+    return Usage("regkey HKLM|HKCU\\PATH");
+  const std::wstring& name = a.positional[0];
+  size_t slash = name.find(L'\\');
+  std::wstring root = name.substr(0, slash);
+  HKEY base = root == L"HKLM" ? HKEY_LOCAL_MACHINE : root == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
+  if (!base || slash == std::wstring::npos)
+    return Usage("regkey HKLM|HKCU\\PATH");
+  HKEY key;
+  LONG rc = RegOpenKeyExW(base, name.c_str() + slash + 1, 0, KEY_READ, &key);
+  if (rc == ERROR_SUCCESS)
+    RegCloseKey(key);
+  else if (rc != ERROR_FILE_NOT_FOUND)
+    return Fail("cannot open the key");
+  Line().Bool("ok", true).Bool("exists", rc == ERROR_SUCCESS).Print();
+  return 0;
+}
+
 std::wstring g_reply;
 bool g_replied = false;
 
@@ -613,7 +633,7 @@ int Run(int argc, wchar_t** argv) {
       {L"click", CmdClick}, {L"command", CmdCommand},   {L"syscommand", CmdSysCommand},
       {L"close", CmdClose}, {L"key", CmdKey},           {L"mouse", CmdMouse},
       {L"post", CmdPost},   {L"send", CmdSend},         {L"regmsg", CmdRegMsg},
-      {L"hook", CmdHook},
+      {L"hook", CmdHook},   {L"regkey", CmdRegKey},
   };
   std::wstring cmd = argv[1];
   if (cmd == L"list") {
