@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a command inside the test machine: a Debian guest whose kernel runs 32-bit programs, under
-# QEMU's software emulation. For hosts whose kernel has 32-bit emulation turned off, where 32-bit
+# QEMU's software emulation (or KVM, on request). For hosts whose kernel has 32-bit emulation turned off, where 32-bit
 # Wine cannot start at all. The command runs as root in the current folder, with the same
 # absolute paths as on the host for every shared folder; its output arrives here as it runs and
 # its exit status becomes ours.
@@ -8,7 +8,8 @@
 #   run.sh [--share DIR]... [--timeout SECONDS] -- COMMAND [ARG]...
 #
 # ZYN_WINEVM_CPUS / ZYN_WINEVM_MEMORY: the guest's processors (default: the host's count) and
-# memory in MiB (default 6144).
+# memory in MiB (default 6144). ZYN_WINEVM_ACCEL=kvm: hardware virtualisation, where /dev/kvm is
+# usable (else the software emulation).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 shares=()
@@ -59,17 +60,42 @@ filter_console() {
   fi
 }
 
+# The Wine tests' ready-made template prefix and locales (see in-guest.sh), read-only: /dev/vdb.
+ready="$image/e2e-ready.img"
+[ -f "$ready" ] && args+=(-drive "file=$ready,format=raw,if=virtio,readonly=on")
+
+# Software emulation unless KVM is asked for: a /dev/kvm that opens is no proof that a guest
+# boots (nested virtualisation on a cloud machine has been seen to stall right after the
+# firmware). QEMU falls back to the next -accel when KVM cannot start at all.
+accel=(-accel tcg,thread=multi)
+if [ "${ZYN_WINEVM_ACCEL:-}" = kvm ] && [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
+  accel=(-accel kvm "${accel[@]}")
+fi
+
 cpus="${ZYN_WINEVM_CPUS:-$(nproc)}"
 memory="${ZYN_WINEVM_MEMORY:-6144}"
 # The guest's kernel messages stay quiet; its console (the command's output) is our stdout. The
 # guest ends itself with a reset, which -no-reboot turns into QEMU's exit; a kernel panic does too.
 timeout --kill-after=10 "$timeout_s" qemu-system-x86_64 \
-  -machine q35 -accel tcg,thread=multi -smp "$cpus" -m "$memory" \
+  -machine q35 "${accel[@]}" -smp "$cpus" -m "$memory" \
   -nographic -no-reboot -nodefaults -serial stdio -monitor none \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
   -append "root=/dev/vda rw console=ttyS0 quiet loglevel=1 panic=-1 init=/sbin/zvm-init" \
   -drive "file=$image/disk.img,format=raw,if=virtio,snapshot=on" \
   "${args[@]}" </dev/null | filter_console || true
+
+# Newer ones the guest handed back become the disk of the next runs: made aside, then swapped in
+# whole, so a machine that is running keeps the one it started with. Without write access to the
+# image folder the runs go on making their own.
+if [ -s "$ctl/e2e-ready.tar" ]; then
+  if ! { new="$(mktemp -d "$ready.XXXXXX")" && mkdir "$new/d" &&
+         tar -xf "$ctl/e2e-ready.tar" -C "$new/d" &&
+         mkfs.ext4 -q -F -d "$new/d" "$new/img" "$(( $(du -sm "$new/d" | cut -f1) * 5 / 4 + 64 ))M" >/dev/null &&
+         mv -f "$new/img" "$ready"; } 2>/dev/null; then
+    echo "run.sh: could not keep the Wine tests' template in $ready (the next run makes its own)" >&2
+  fi
+  [ -n "${new:-}" ] && rm -rf "$new"
+fi
 
 if [ ! -s "$ctl/status" ]; then
   echo "run.sh: the test machine ended without a result (timeout ${timeout_s}s or a crash);" \

@@ -49,7 +49,8 @@ Module level: ``exe``, ``locale_env``, ``template_prefix``, ``VK``, ``SC_CLOSE``
 (raised, as an AssertionError, when a wait times out).
 
 Rules that keep the suite reliable: every wait has a timeout; clicks and keys are posted, never
-sent; Wine's output goes to log files, never to pipes; a session's prefix is an overlay on the
+sent; Wine's output goes to log files, never to pipes (but for the session's winprobe server,
+started after the services that would inherit a pipe); a session's prefix is an overlay on the
 read-only template prefix (a copy where mounting is not allowed), so a test may write anything in
 it; a negative check ("still open", "nothing shown") is proven by an event that must come after
 what it checks (``Window.sync``), never by a short timeout.
@@ -58,6 +59,8 @@ A machine whose kernel runs no 32-bit programs cannot start 32-bit Wine at all: 
 file exits with status 77 (ctest reports it as skipped, with the reason) instead of failing.
 
 Environment read: ``ZYN_E2E_WORK`` (folder for the template prefix, locales, runs, artefacts),
+``ZYN_E2E_READY`` (a folder with a ready ``template`` and its ``template.stamp``, used instead of
+making one when the stamp matches),
 ``ZYN_E2E_EXE_<target>`` (built programs). Run ``python3 harness.py --prepare`` to build the
 template prefix ahead of the tests (the ctest fixture does); ``--check`` exits 77 on a machine
 that cannot start 32-bit Wine (``scripts/test.sh`` then runs these tests in the test machine of
@@ -316,6 +319,12 @@ def template_prefix():
     root = WORK / "template"
     stamp = WORK / "template.stamp"
     recipe = _template_recipe()
+    # One made earlier for the same recipe and kept read-only elsewhere (the test machine keeps
+    # one beside its image) serves where it lies: making one takes minutes under emulation.
+    ready = os.environ.get("ZYN_E2E_READY")
+    with contextlib.suppress(OSError):
+        if ready and (Path(ready) / "template.stamp").read_text() == recipe:
+            return Path(ready) / "template"
     with _locked("template"):
         if stamp.exists() and stamp.read_text() == recipe and root.exists():
             return root
@@ -485,6 +494,55 @@ class Window:
             return False
 
 
+class _Prober:
+    """One winprobe process that answers command after command (``winprobe serve``)."""
+
+    def __init__(self, env, log):
+        with open(log, "ab") as err:
+            self.proc = subprocess.Popen(["wine", str(exe("winprobe")), "serve"], env=env,
+                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                         stderr=err, preexec_fn=_die_with_parent)
+        self.pending = b""
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def ask(self, args, seconds):
+        """(exit status, answer lines) of one command; a bounded wait like a process of its own."""
+        words = [str(a) for a in args]
+        if any("\t" in w or "\n" in w for w in words):
+            raise HarnessError(f"winprobe {words}: a tab or line break in a word")
+        lines, deadline = [], time.monotonic() + seconds
+        try:
+            self.proc.stdin.write(("\t".join(words) + "\n").encode())
+            self.proc.stdin.flush()
+            while True:
+                while b"\n" not in self.pending:
+                    left = deadline - time.monotonic()
+                    ready = select.select([self.proc.stdout], [], [], max(0, left))[0]
+                    chunk = os.read(self.proc.stdout.fileno(), 65536) if ready else b""
+                    if not chunk:
+                        raise HarnessError(f"winprobe {' '.join(words)}: no answer")
+                    self.pending += chunk
+                line, self.pending = self.pending.split(b"\n", 1)
+                if line.startswith(b"{"):
+                    answer = json.loads(line)
+                    if "served" in answer:
+                        return answer["served"], lines
+                    lines.append(answer)
+        except (HarnessError, OSError, ValueError):
+            # A server that missed its bound or broke its protocol is not asked again.
+            self.close()
+            raise HarnessError(f"winprobe {' '.join(words)}: no answer")
+
+    def close(self):
+        with contextlib.suppress(OSError):
+            self.proc.stdin.close()
+        _end(self.proc, bound(5))
+        with contextlib.suppress(OSError):
+            self.proc.stdout.close()
+
+
 class Session:
     """One test's world: a copy of the template prefix, its wineserver and an Xvfb.
 
@@ -507,6 +565,7 @@ class Session:
         self.drive_c = self.prefix / "drive_c"
         self.xvfb = None
         self.server = None
+        self.prober, self.ready = None, False
         self.env = _base_env()
         self.env["WINEPREFIX"] = str(self.prefix)
         self.mounted = False
@@ -521,6 +580,7 @@ class Session:
             self.server = _PersistentServer(self.logs / "wineserver.log", self.env)
             # Starting the desktop and services here keeps their cost out of the tests' waits.
             self.probe("list", timeout=60)
+            self.ready = True
         except BaseException:
             self.close()
             raise
@@ -592,21 +652,36 @@ class Session:
         """
         if "--timeout" not in args:
             args = (*args, "--timeout", _ms(timeout))
-        env = dict(self.env, **(env or {}), LANG="C.UTF-8")
-        env.pop("LOCPATH", None)
+        probe_env = dict(self.env, **(env or {}), LANG="C.UTF-8")
+        probe_env.pop("LOCPATH", None)
+        if env or not self.ready:
+            rc, lines = self._probe_once(args, probe_env, bound(timeout + 20))
+        else:
+            rc, lines = self._prober(probe_env).ask(args, bound(timeout + 20))
+        if rc != 0 or not lines or not lines[-1].get("ok"):
+            error = lines[-1].get("error") if lines else f"exit code {rc}"
+            raise HarnessError(f"winprobe {' '.join(map(str, args))}: {error}")
+        return lines
+
+    def _probe_once(self, args, env, seconds):
+        """A winprobe process of its own: (exit status, answer lines)."""
         out = self.dir / "probe.out"
         with open(out, "wb") as f, open(self.logs / "winprobe.log", "ab") as err:
             try:
                 rc = subprocess.run(["wine", str(exe("winprobe")), *map(str, args)], env=env,
                                     stdin=subprocess.DEVNULL, stdout=f, stderr=err,
-                                    timeout=bound(timeout + 20)).returncode
+                                    timeout=seconds).returncode
             except subprocess.TimeoutExpired:
                 raise HarnessError(f"winprobe {' '.join(map(str, args))}: no answer")
-        lines = [json.loads(line) for line in out.read_text().splitlines() if line.startswith("{")]
-        if rc != 0 or not lines or not lines[-1].get("ok"):
-            error = lines[-1].get("error") if lines else f"exit code {rc}"
-            raise HarnessError(f"winprobe {' '.join(map(str, args))}: {error}")
-        return lines
+        return rc, [json.loads(line) for line in out.read_text().splitlines()
+                    if line.startswith("{")]
+
+    def _prober(self, env):
+        """The session's winprobe server, started once the desktop and services run (the first
+        probe starts them with its output in a file: they would hold a pipe of ours open)."""
+        if not self.prober or not self.prober.alive():
+            self.prober = _Prober(env, self.logs / "winprobe.log")
+        return self.prober
 
     def wait_window(self, title=None, cls=None, timeout=10, visible=True):
         """Waits for a top-level window with this exact title and/or class (case-insensitive)."""
@@ -674,6 +749,9 @@ class Session:
             subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=10)
         self.kill_programs()
+        if self.prober:
+            self.prober.close()
+            self.prober = None
         if self.server:
             self.server.close()
             self.server = None

@@ -119,7 +119,9 @@ class InstallerCase(E2ETestCase):
         return out.read_bytes().decode("utf-16") if rc == 0 and out.exists() else None
 
     def key_exists(self, key):
-        return self.exported(key) is not None
+        # Asked of the session's winprobe, which is running: a `reg` process per question costs
+        # seconds under emulation, and the uninstall's wait asks until the key is gone.
+        return self.session.probe("regkey", key)[-1]["exists"]
 
     def shortcuts(self):
         return list(self.session.drive_c.rglob("ZYN ID Utility.lnk"))

@@ -31,12 +31,19 @@
 //   post HWND MSG WPARAM LPARAM            post any message
 //   send HWND MSG WPARAM LPARAM [--timeout MS]   send with timeout, print the result
 //   regmsg NAME                            the number of a registered window message
+//   regkey HKLM|HKCU\PATH                  whether a registry key exists ("exists")
 //   hook DLL PROC HWND MSGNAME [--arg N] [--timeout MS]
 //       Installs PROC of DLL as a WH_GETMESSAGE hook on HWND's thread, posts the registered
 //       message MSGNAME to HWND with wParam = a reply window of ours and lParam = N, and waits for
 //       the hook to answer with WM_COPYDATA (lpData: UTF-16 text, cbData: its size in bytes).
 //       Prints that text as "reply". The hook runs inside the target, so it can read what another
 //       process cannot (a system menu, for one).
+//
+//   serve                                  reads commands from stdin, one a line with its words
+//                                          separated by tabs (UTF-8), and answers each as above,
+//                                          then with {"served": EXIT STATUS}. One Wine start for
+//                                          a whole session's commands: each start costs seconds
+//                                          under emulation.
 //
 // Numbers may be decimal or 0x-hex; HWND is printed and read as 0x-hex.
 //
@@ -503,6 +510,25 @@ int CmdRegMsg(const Args& a) {
   return 0;
 }
 
+int CmdRegKey(const Args& a) {
+  if (a.positional.empty())
+    return Usage("regkey HKLM|HKCU\\PATH");
+  const std::wstring& name = a.positional[0];
+  size_t slash = name.find(L'\\');
+  std::wstring root = name.substr(0, slash);
+  HKEY base = root == L"HKLM" ? HKEY_LOCAL_MACHINE : root == L"HKCU" ? HKEY_CURRENT_USER : nullptr;
+  if (!base || slash == std::wstring::npos)
+    return Usage("regkey HKLM|HKCU\\PATH");
+  HKEY key;
+  LONG rc = RegOpenKeyExW(base, name.c_str() + slash + 1, 0, KEY_READ, &key);
+  if (rc == ERROR_SUCCESS)
+    RegCloseKey(key);
+  else if (rc != ERROR_FILE_NOT_FOUND)
+    return Fail("cannot open the key");
+  Line().Bool("ok", true).Bool("exists", rc == ERROR_SUCCESS).Print();
+  return 0;
+}
+
 std::wstring g_reply;
 bool g_replied = false;
 
@@ -541,6 +567,7 @@ int CmdHook(const Args& a) {
   if (!reply || !hook)
     return Fail("cannot install the hook");
 
+  g_replied = false;
   UINT msg = RegisterWindowMessageW(a.positional[3].c_str());
   PostMessageW(h, msg, reinterpret_cast<WPARAM>(reply), a.arg);
   DWORD start = GetTickCount();
@@ -591,9 +618,7 @@ bool ParseArgs(int argc, wchar_t** argv, Args* a) {
   return true;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Run(int argc, wchar_t** argv) {
   if (argc < 2)
     return Usage("no command");
   Args a;
@@ -608,7 +633,7 @@ int wmain(int argc, wchar_t** argv) {
       {L"click", CmdClick}, {L"command", CmdCommand},   {L"syscommand", CmdSysCommand},
       {L"close", CmdClose}, {L"key", CmdKey},           {L"mouse", CmdMouse},
       {L"post", CmdPost},   {L"send", CmdSend},         {L"regmsg", CmdRegMsg},
-      {L"hook", CmdHook},
+      {L"hook", CmdHook},   {L"regkey", CmdRegKey},
   };
   std::wstring cmd = argv[1];
   if (cmd == L"list") {
@@ -620,4 +645,45 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == c.name)
       return c.run(a);
   return Usage("unknown command");
+}
+
+std::wstring FromUtf8(const std::string& s) {
+  std::wstring w(s.size(), L'\0');
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0],
+                              static_cast<int>(w.size()));
+  w.resize(n > 0 ? n : 0);
+  return w;
+}
+
+int Serve() {
+  std::string line;
+  for (int c; (c = std::getchar()) != EOF;) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    std::vector<std::wstring> words{L"winprobe"};
+    for (size_t start = 0;;) {
+      size_t tab = line.find('\t', start);
+      words.push_back(FromUtf8(line.substr(start, tab - start)));
+      if (tab == std::string::npos)
+        break;
+      start = tab + 1;
+    }
+    line.clear();
+    std::vector<wchar_t*> argv;
+    for (auto& w : words)
+      argv.push_back(&w[0]);
+    int rc = Run(static_cast<int>(argv.size()), argv.data());
+    Line().Num("served", rc).Print();
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"serve")
+    return Serve();
+  return Run(argc, argv);
 }

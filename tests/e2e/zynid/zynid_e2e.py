@@ -103,8 +103,11 @@ def install(session, program="zynid", folder="ZYN", license=b"License text\r\n",
         (eng / "license.txt").write_bytes(license)
     if side_file is not None:
         (root / "zynid_testchannel.bin").write_bytes(side_file)
-    session.wine("reg", "delete", INSTALL_KEY, "/f", check=False)
-    if target_dir is not False:
+    # TargetDir is the key's only value, so overwriting it leaves what deleting the key first
+    # would, at one Wine start (seconds under emulation) instead of two.
+    if target_dir is False:
+        session.wine("reg", "delete", INSTALL_KEY, "/f", check=False)
+    else:
         session.reg_add(INSTALL_KEY, "TargetDir", target_dir or session.windows_path(root))
     return root
 
