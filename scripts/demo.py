@@ -81,10 +81,6 @@ def run_on_display(session, root):
     session.start(root / "zynid.exe", cwd=root).wait(3600)
 
 
-def test_machine_forced():
-    return os.environ.get("ZYN_WINEVM") == "1"
-
-
 def in_test_machine(args, reason):
     """Runs this demo, headless, in the test machine of scripts/winevm (a guest whose kernel runs
     32-bit programs); the table travels through the shared build folder. None if the machine
@@ -102,12 +98,10 @@ def in_test_machine(args, reason):
         shutil.copyfile(args.table, staged)
     print(f"zynid cannot run here ({reason}): the demo runs in the test machine (scripts/winevm)",
           flush=True)
-    # Inside the guest Wine runs: it must not look for a test machine of its own.
-    guest_env = {k: v for k, v in os.environ.items() if k != "ZYN_WINEVM"}
     rc = subprocess.run([str(WINEVM / "run.sh"), "--share", str(ROOT.parent),
                          "--", str(WINEVM / "in-guest.sh"), "python3",
                          str(ROOT / "scripts" / "demo.py"), "--headless", "--shots",
-                         str(args.shots.resolve()), str(staged)], env=guest_env).returncode
+                         str(args.shots.resolve()), str(staged)]).returncode
     if rc in (0, 1):
         return rc
     print(f"cannot start the test machine, or it ended early: run.sh ended with status {rc} (said why"
@@ -129,9 +123,7 @@ def main():
     args = parser.parse_args()
     if not args.table.is_file():
         parser.error(f"no such table: {args.table}")
-    reason = harness.machine_cannot_run_wine()
-    if not reason and test_machine_forced():
-        reason = "ZYN_WINEVM=1 asks for the test machine"
+    reason = harness.test_machine_reason()
     if reason:
         rc = in_test_machine(args, reason)
         return fallback(args.table, reason) if rc is None else rc

@@ -188,7 +188,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rounds", type=int, default=200)
     args = parser.parse_args()
-    if harness.machine_cannot_run_wine():
+    if harness.test_machine_reason():
         return in_test_machine()
 
     texts = z.english()

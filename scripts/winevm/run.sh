@@ -40,8 +40,10 @@ done
 {
   printf 'cd %q || exit 125\n' "$PWD"
   # Only what the command needs from here: the guest has its own PATH and home.
+  # Not ZYN_WINEVM: the guest is the test machine, and runs the Wine parts itself.
   for var in $(compgen -e); do
     case "$var" in
+      ZYN_WINEVM) ;;
       CI | ZYN_* | CTEST_* | PYTHON* | WINEDEBUG | LANG | LC_*) printf 'export %s=%q\n' "$var" "${!var}" ;;
     esac
   done

@@ -62,7 +62,8 @@ Environment read: ``ZYN_E2E_WORK`` (folder for the template prefix, locales, run
 ``ZYN_E2E_READY`` (a folder with a ready ``template`` and its ``template.stamp``, used instead of
 making one when the stamp matches),
 ``ZYN_E2E_EXE_<target>`` (built programs). Run ``python3 harness.py --prepare`` to build the
-template prefix ahead of the tests (the ctest fixture does); ``--check`` exits 77 on a machine
+template prefix ahead of the tests (the ctest fixture does); ``--road`` says where the scripts
+run their Wine parts ("here", or "test machine: " and why); ``--check`` exits 77 on a machine
 that cannot start 32-bit Wine (``scripts/test.sh`` then runs these tests in the test machine of
 ``scripts/winevm``).
 """
@@ -147,6 +148,15 @@ def machine_cannot_run_wine():
     except subprocess.TimeoutExpired:
         pass
     return None
+
+
+def test_machine_reason():
+    """Why the Wine parts of the scripts run in the test machine of scripts/winevm, or None when
+    they run here: this machine cannot start Wine, or ZYN_WINEVM=1 asks for the test machine
+    (which run.sh does not pass on, so that the guest runs them itself)."""
+    if os.environ.get("ZYN_WINEVM") == "1":
+        return "ZYN_WINEVM=1 asks for the test machine"
+    return machine_cannot_run_wine()
 
 
 def exe(target):
@@ -915,6 +925,9 @@ if __name__ == "__main__":
         reason = machine_cannot_run_wine()
         print(f"cannot run Wine here: {reason}" if reason else "Wine can run here")
         sys.exit(SKIPPED if reason else 0)
+    elif sys.argv[1:] == ["--road"]:
+        reason = test_machine_reason()
+        print(f"test machine: {reason}" if reason else "here")
     elif sys.argv[1:] == ["--prepare"]:
         reason = machine_cannot_run_wine()
         if reason:
